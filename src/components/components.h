@@ -1,0 +1,99 @@
+#pragma once
+
+// The services the windows host or call: one small interface each, so that
+// the handlers can be driven by the real desktop or by recording fakes.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace tovrel::forms {
+class Form;
+}
+
+namespace tovrel::components {
+
+// Plays the alarm's file in the background.
+class MediaPlayer {
+public:
+    virtual ~MediaPlayer() = default;
+    // The full path of the file to play next.
+    virtual void setMediaFile(const std::string& path) = 0;
+    // Starts playback and returns at once; the file repeats until stop().
+    virtual void play() = 0;
+    // Length of the loaded media; 0 while nothing is loaded or the length is
+    // not known yet. Same unit as position().
+    virtual double length() = 0;
+    virtual double position() = 0;
+    // Ends playback; harmless when nothing plays or nothing was loaded.
+    virtual void stop() = 0;
+};
+
+// The Open dialog. Its file name starts as "*.mp3" and holds the full path
+// of the last file chosen; a cancel leaves it as it was.
+class FileDialog {
+public:
+    virtual ~FileDialog() = default;
+    virtual void setFlags(std::int32_t flags) = 0;
+    // Shows the modal Open dialog and returns when the user closes it.
+    virtual void showOpen() = 0;
+    [[nodiscard]] virtual std::string fileName() const = 0;
+};
+
+// The notification-area icon with the windows' icon and tooltip.
+class TrayIcon {
+public:
+    virtual ~TrayIcon() = default;
+    virtual void add() = 0;
+    virtual void remove() = 0;
+    // Whether the desktop has a notification area to show the icon in.
+    [[nodiscard]] virtual bool isAvailable() const { return true; }
+    // Raised when the user clicks the icon.
+    std::function<void()> Click;
+};
+
+// Cuts a window to the union of its rounded-rectangle elements.
+class WindowShaper {
+public:
+    virtual ~WindowShaper() = default;
+    virtual void shape() = 0;
+};
+
+// Plays a wave file and returns only when it has finished. A missing or
+// unplayable file plays the desktop's default sound instead; without any
+// sound server the call returns at once.
+class ClickSound {
+public:
+    virtual ~ClickSound() = default;
+    virtual void play(const std::string& path) = 0;
+};
+
+// The platform services the handlers need beyond the hosted components.
+class Desktop {
+public:
+    virtual ~Desktop() = default;
+    // The current local time of day as text in the user's time style.
+    virtual std::string clockText() = 0;
+    // A modal message box with an information icon and one OK button.
+    virtual void messageBox(const std::string& text, const std::string& title) = 0;
+    // The folder that holds the program, as the platform reports it.
+    virtual std::string programDirectory() = 0;
+    // Ends the program at once; no handler runs after it.
+    virtual void endProgram() = 0;
+    // A window was created: the platform gives it its on-screen view.
+    virtual void attach(forms::Form& form) = 0;
+    // The window shaper hosted on the given window.
+    virtual std::unique_ptr<WindowShaper> shaperFor(forms::Form& form) = 0;
+};
+
+// The components the main window hosts.
+struct MainComponents {
+    Desktop& desktop;
+    MediaPlayer& player;
+    FileDialog& dialog;
+    TrayIcon& tray;
+    ClickSound& click;
+};
+
+}  // namespace tovrel::components

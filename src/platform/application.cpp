@@ -1,0 +1,46 @@
+#include "platform/application.h"
+
+#include <QMessageBox>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+
+namespace tovrel::platform {
+
+Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
+    fatal = [this](const std::string& message) { reportAndExit(message, beforeFatalExit); };
+}
+
+namespace {
+// Set while an error is being reported: the program's state can no longer
+// be trusted, so its timers stop reaching it.
+bool failing = false;
+}  // namespace
+
+bool Application::notify(QObject* receiver, QEvent* event) {
+    if (failing && event->type() == QEvent::Timer) return false;
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+        fatal(e.what());
+    } catch (...) {
+        fatal("Unknown error");
+    }
+    return false;
+}
+
+void reportAndExit(const std::string& message, const std::function<void()>& beforeExit) {
+    if (failing) std::_Exit(EXIT_FAILURE);
+    failing = true;
+    std::fprintf(stderr, "MP3 Tovrel: run-time error: %s\n", message.c_str());
+    std::fflush(stderr);
+    if (QApplication::instance() != nullptr) {
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("MP3 Tovrel"),
+                        QStringLiteral("Run-time error:\n") + QString::fromStdString(message), QMessageBox::Ok);
+        box.exec();
+    }
+    if (beforeExit) beforeExit();
+    std::_Exit(EXIT_FAILURE);
+}
+
+}  // namespace tovrel::platform

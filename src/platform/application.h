@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QApplication>
+#include <functional>
+#include <string>
+
+namespace tovrel::platform {
+
+// The one place where Qt hands events to the program. A failure that leaves
+// a handler is caught here and reported, and the program ends with a
+// non-zero status: nothing is swallowed and no exception crosses Qt's event
+// loop.
+class Application : public QApplication {
+public:
+    Application(int& argc, char** argv);
+
+    bool notify(QObject* receiver, QEvent* event) override;
+
+    // Shows the error and ends the program. Tests replace it.
+    std::function<void(const std::string& message)> fatal;
+    // Runs before the program ends on an error (takes the tray icon away).
+    std::function<void()> beforeFatalExit;
+};
+
+// Reports an error in a message box and on standard error, then ends the
+// process with status 1.
+[[noreturn]] void reportAndExit(const std::string& message, const std::function<void()>& beforeExit = {});
+
+}  // namespace tovrel::platform

@@ -1,0 +1,60 @@
+#include "platform/desktop.h"
+
+#include <QCoreApplication>
+#include <QLocale>
+#include <QMessageBox>
+#include <QTime>
+
+#include "clock/clock_text.h"
+
+namespace tovrel::platform {
+
+std::string systemClockText() {
+    const bool twelve =
+        clock::FormatIsTwelveHour(QLocale::system().timeFormat(QLocale::LongFormat).toStdString());
+    const QTime now = QTime::currentTime();
+    return clock::RenderClockText(twelve, now.hour(), now.minute(), now.second());
+}
+
+QtDesktop::QtDesktop(QString programDirectory)
+    : directory_(std::move(programDirectory)), skin_(directory_ + QStringLiteral("/skin")) {
+    for (const char* size : {"", "-48", "-64", "-128", "-256"}) {
+        const QString file = skin_.folder() + QStringLiteral("/Tovrel") + QString::fromLatin1(size) + ".png";
+        icon_.addFile(file);
+    }
+}
+
+QtDesktop::~QtDesktop() = default;
+
+std::string QtDesktop::clockText() { return clock ? clock() : systemClockText(); }
+
+void QtDesktop::messageBox(const std::string& text, const std::string& title) {
+    // The program's line breaks are line feed + carriage return; the box
+    // shows each as one break.
+    QString shown = QString::fromStdString(text);
+    shown.replace(QStringLiteral("\n\r"), QStringLiteral("\n"));
+    QMessageBox box(QMessageBox::Information, QString::fromStdString(title), shown, QMessageBox::Ok);
+    box.exec();
+}
+
+std::string QtDesktop::programDirectory() { return directory_.toStdString(); }
+
+void QtDesktop::endProgram() {
+    for (auto& [form, view] : views_) view->shutDown();
+    QCoreApplication::exit(0);
+}
+
+void QtDesktop::attach(forms::Form& form) { views_[&form] = std::make_unique<FormView>(form, skin_, icon_); }
+
+FormView* QtDesktop::viewOf(const forms::Form& form) const {
+    auto it = views_.find(&form);
+    return it == views_.end() ? nullptr : it->second.get();
+}
+
+std::unique_ptr<components::WindowShaper> QtDesktop::shaperFor(forms::Form& form) {
+    return std::make_unique<QtWindowShaper>(*viewOf(form));
+}
+
+void QtWindowShaper::shape() { view_.setMask(view_.outline()); }
+
+}  // namespace tovrel::platform

@@ -1,0 +1,255 @@
+#include "platform/form_view.h"
+
+#include <QCloseEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <algorithm>
+#include <cmath>
+
+namespace tovrel::platform {
+
+namespace {
+
+const QColor PureGreen(0, 255, 0);
+
+int px(float v) { return static_cast<int>(std::lround(v)); }
+
+std::int16_t buttonBits(Qt::MouseButtons buttons) {
+    std::int16_t bits = 0;
+    if (buttons & Qt::LeftButton) bits |= forms::LeftButton;
+    if (buttons & Qt::RightButton) bits |= forms::RightButton;
+    if (buttons & Qt::MiddleButton) bits |= forms::MiddleButton;
+    if (buttons & Qt::BackButton) bits |= 8;
+    if (buttons & Qt::ForwardButton) bits |= 16;
+    return bits;
+}
+
+std::int16_t shiftBits(Qt::KeyboardModifiers modifiers) {
+    std::int16_t bits = 0;
+    if (modifiers & Qt::ShiftModifier) bits |= 1;
+    if (modifiers & Qt::ControlModifier) bits |= 2;
+    if (modifiers & Qt::AltModifier) bits |= 4;
+    return bits;
+}
+
+}  // namespace
+
+FormView::FormView(forms::Form& form, SkinLibrary& skin, const QIcon& icon)
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), form_(form), skin_(skin) {
+    setWindowTitle(QString::fromStdString(form.Caption()));
+    setWindowIcon(icon);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setFocusPolicy(Qt::NoFocus);
+    setMouseTracking(true);
+
+    std::vector<std::pair<int, QScrollBar*>> tabOrder;
+    for (const auto& element : form.elements()) {
+        if (auto* bar = dynamic_cast<forms::ScrollBar*>(element.get())) {
+            auto* widget = new QScrollBar(Qt::Horizontal, this);
+            widget->setObjectName(QString::fromStdString(bar->name()));
+            widget->setGeometry(pixelRect(bar->rect()));
+            widget->setRange(bar->Min(), bar->Max());
+            widget->setSingleStep(bar->SmallChange());
+            widget->setPageStep(bar->LargeChange());
+            widget->setValue(bar->Value());
+            // The value (and its Change) follows the thumb when it is let
+            // go, not while it is dragged.
+            widget->setTracking(false);
+            widget->setFocusPolicy(Qt::StrongFocus);
+            connect(widget, &QScrollBar::valueChanged, this, [bar](int value) { bar->setValue(value); });
+            scrollBars_[bar] = widget;
+            tabOrder.emplace_back(bar->TabIndex(), widget);
+        } else if (auto* timer = dynamic_cast<forms::Timer*>(element.get())) {
+            auto* qtimer = new QTimer(this);
+            qtimer->setTimerType(Qt::PreciseTimer);
+            qtimer->setInterval(timer->Interval());
+            connect(qtimer, &QTimer::timeout, this, [timer] {
+                if (timer->Enabled() != forms::False && timer->Tick) timer->Tick();
+            });
+            qtimer->start();
+            timers_.push_back(qtimer);
+        }
+    }
+    std::sort(tabOrder.begin(), tabOrder.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (std::size_t i = 1; i < tabOrder.size(); ++i) QWidget::setTabOrder(tabOrder[i - 1].second, tabOrder[i].second);
+    if (!tabOrder.empty()) tabOrder.front().second->setFocus();
+
+    applyGeometry();
+    form.setObserver(this);
+}
+
+FormView::~FormView() { form_.setObserver(nullptr); }
+
+QScrollBar* FormView::scrollBar(const std::string& name) const {
+    for (const auto& [element, widget] : scrollBars_)
+        if (element->name() == name) return widget;
+    return nullptr;
+}
+
+QRect FormView::pixelRect(const forms::Rect& r) const {
+    const float scale = form_.scaleMode() == forms::ScaleMode::Twip ? forms::TwipsPerPixel : 1.0F;
+    return {px(r.left / scale), px(r.top / scale), px(r.width / scale), px(r.height / scale)};
+}
+
+QRegion FormView::outline() const {
+    QRegion region;
+    const float scale = form_.scaleMode() == forms::ScaleMode::Twip ? forms::TwipsPerPixel : 1.0F;
+    for (const auto& element : form_.elements()) {
+        if (const auto* shape = dynamic_cast<const forms::Shape*>(element.get())) {
+            QPainterPath path;
+            const qreal radius = shape->cornerRadius() / scale;
+            path.addRoundedRect(QRectF(pixelRect(shape->rect())), radius, radius);
+            region += QRegion(path.toFillPolygon().toPolygon());
+        }
+    }
+    return region;
+}
+
+void FormView::shutDown() {
+    for (QTimer* timer : timers_) timer->stop();
+    setEnabled(false);
+}
+
+void FormView::applyGeometry() {
+    const int width = forms::twipsToPixels(form_.Width());
+    const int height = forms::twipsToPixels(form_.Height());
+    setFixedSize(width, height);
+    move(forms::twipsToPixels(form_.Left()), forms::twipsToPixels(form_.Top()));
+}
+
+void FormView::elementChanged(const forms::Element& element) {
+    if (element.kind() == forms::ElementKind::ScrollBar) {
+        const auto& bar = static_cast<const forms::ScrollBar&>(element);
+        if (auto it = scrollBars_.find(&element); it != scrollBars_.end()) {
+            const QSignalBlocker quiet(it->second);
+            it->second->setValue(bar.Value());
+            it->second->setVisible(bar.Visible() != forms::False);
+            it->second->setEnabled(bar.Enabled() != forms::False);
+        }
+        return;
+    }
+    if (element.kind() == forms::ElementKind::Line) {
+        // A progress line's old extent is not known here: repaint its row.
+        const auto& line = static_cast<const forms::Line&>(element);
+        const int top = static_cast<int>(std::floor(std::min(line.Y1(), line.Y2()))) - 1;
+        const int bottom = static_cast<int>(std::ceil(std::max(line.Y1(), line.Y2()))) + 1;
+        update(QRect(0, top, width(), bottom - top + 1));
+        return;
+    }
+    update(pixelRect(element.rect()));
+}
+
+void FormView::geometryChanged() { applyGeometry(); }
+
+void FormView::visibilityChanged() { setVisible(form_.isShown()); }
+
+void FormView::focusRequested() {
+    if (isMinimized()) showNormal();
+    raise();
+    activateWindow();
+}
+
+void FormView::minimizeRequested() { showMinimized(); }
+
+void FormView::paintEvent(QPaintEvent* /*event*/) {
+    QPainter painter(this);
+    const qreal dpr = devicePixelRatioF();
+    painter.fillRect(rect(), Qt::white);
+    painter.drawPixmap(0, 0, skin_.picture(QString::fromStdString(form_.name()), dpr));
+    for (const auto& element : form_.elements()) {
+        if (element->Visible() == forms::False) continue;
+        switch (element->kind()) {
+            case forms::ElementKind::Image:
+                painter.drawPixmap(pixelRect(element->rect()).topLeft(),
+                                   skin_.picture(QString::fromStdString(element->name()), dpr));
+                break;
+            case forms::ElementKind::Label:
+                paintLabel(painter, static_cast<const forms::Label&>(*element));
+                break;
+            case forms::ElementKind::Line: {
+                const auto& line = static_cast<const forms::Line&>(*element);
+                if (line.Y1() == line.Y2()) {
+                    // A horizontal run covers its start pixel up to, not
+                    // including, its end: zero length draws nothing.
+                    const float x1 = std::min(line.X1(), line.X2());
+                    const float x2 = std::max(line.X1(), line.X2());
+                    painter.fillRect(QRectF(px(x1), px(line.Y1()), px(x2) - px(x1), 1), PureGreen);
+                } else {
+                    painter.setPen(QPen(PureGreen, 1));
+                    painter.drawLine(QPointF(line.X1(), line.Y1()), QPointF(line.X2(), line.Y2()));
+                }
+                break;
+            }
+            case forms::ElementKind::Shape: {
+                const auto& shape = static_cast<const forms::Shape&>(*element);
+                const float scale = form_.scaleMode() == forms::ScaleMode::Twip ? forms::TwipsPerPixel : 1.0F;
+                painter.save();
+                painter.setRenderHint(QPainter::Antialiasing);
+                painter.setPen(QPen(palette().color(QPalette::WindowText), 1));
+                painter.setBrush(Qt::NoBrush);
+                const QRectF r = QRectF(pixelRect(shape.rect())).adjusted(0.5, 0.5, -0.5, -0.5);
+                painter.drawRoundedRect(r, shape.cornerRadius() / scale, shape.cornerRadius() / scale);
+                painter.restore();
+                break;
+            }
+            default:
+                break;
+        }
+    }
+}
+
+void FormView::paintLabel(QPainter& painter, const forms::Label& label) {
+    const QRect r = pixelRect(label.rect());
+    int flags = Qt::AlignTop | Qt::TextWordWrap;
+    switch (label.alignment()) {
+        case forms::Alignment::Left:
+            flags |= Qt::AlignLeft;
+            break;
+        case forms::Alignment::Right:
+            flags |= Qt::AlignRight;
+            break;
+        case forms::Alignment::Center:
+            flags |= Qt::AlignHCenter;
+            break;
+    }
+    painter.save();
+    painter.setClipRect(r);
+    painter.setFont(skin_.font(label.font()));
+    painter.setPen(PureGreen);
+    painter.drawText(r, flags, QString::fromStdString(label.Caption()));
+    painter.restore();
+}
+
+forms::MouseArgs FormView::mouseArgs(const QMouseEvent* event, Qt::MouseButtons buttons) const {
+    forms::MouseArgs args;
+    args.button = buttonBits(buttons);
+    args.shift = shiftBits(event->modifiers());
+    args.x = form_.fromPixels(static_cast<float>(event->position().x()));
+    args.y = form_.fromPixels(static_cast<float>(event->position().y()));
+    return args;
+}
+
+void FormView::mousePressEvent(QMouseEvent* event) { form_.pointerDown(mouseArgs(event, event->button())); }
+
+void FormView::mouseMoveEvent(QMouseEvent* event) {
+    // A press whose release never reached this window (it was hidden under
+    // the button) must not hold the pointer any longer.
+    if (event->buttons() == Qt::NoButton && form_.capturing()) form_.cancelCapture();
+    form_.pointerMove(mouseArgs(event, event->buttons()));
+}
+
+void FormView::mouseReleaseEvent(QMouseEvent* event) { form_.pointerUp(mouseArgs(event, event->button())); }
+
+void FormView::moveEvent(QMoveEvent* event) {
+    // Placed by the desktop rather than by a handler: the form's position
+    // follows. During a press the form's own moves are the newer ones.
+    if (!form_.capturing()) form_.notePlacedAt(event->pos().x(), event->pos().y());
+}
+
+void FormView::closeEvent(QCloseEvent* event) {
+    // The windows end only with the program.
+    event->ignore();
+}
+
+}  // namespace tovrel::platform

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QIcon>
+#include <QScrollBar>
+#include <QTimer>
+#include <QWidget>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "forms/form.h"
+#include "platform/skin_library.h"
+
+namespace tovrel::platform {
+
+// One frameless window showing one form: it paints the skin and the
+// elements in creation order, hosts real scroll bars for the scroll-bar
+// elements, feeds the pointer to the form and follows the form's window
+// state (position, height, shown, focus).
+class FormView : public QWidget, public forms::FormObserver {
+    Q_OBJECT
+public:
+    FormView(forms::Form& form, SkinLibrary& skin, const QIcon& icon);
+    ~FormView() override;
+
+    [[nodiscard]] forms::Form& form() const { return form_; }
+    [[nodiscard]] QScrollBar* scrollBar(const std::string& name) const;
+    // An element's rectangle in the window's pixels.
+    [[nodiscard]] QRect pixelRect(const forms::Rect& rect) const;
+    // The window's outline: the union of its rounded rectangles.
+    [[nodiscard]] QRegion outline() const;
+    // The program is ending: no more ticks or pointer events reach the form.
+    void shutDown();
+
+    // forms::FormObserver
+    void elementChanged(const forms::Element& element) override;
+    void geometryChanged() override;
+    void visibilityChanged() override;
+    void focusRequested() override;
+    void minimizeRequested() override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    forms::MouseArgs mouseArgs(const QMouseEvent* event, Qt::MouseButtons buttons) const;
+    void paintLabel(QPainter& painter, const forms::Label& label);
+    void applyGeometry();
+
+    forms::Form& form_;
+    SkinLibrary& skin_;
+    std::map<const forms::Element*, QScrollBar*> scrollBars_;
+    std::vector<QTimer*> timers_;
+};
+
+}  // namespace tovrel::platform

@@ -1,0 +1,79 @@
+#include "shell/frm_about.h"
+
+#include "shell/frm_tovrel.h"
+
+namespace tovrel::shell {
+
+using forms::Alignment;
+using forms::Face;
+using forms::False;
+using forms::Font;
+using forms::Rect;
+using forms::True;
+
+const char* const AboutCredits =
+    "MP3 Tovrel was written by the Tovrel developers. "
+    "Get the newest version from the Tovrel project page. "
+    "Tovrel is freeware: use it and share it at no cost.";
+
+namespace {
+
+forms::FormDesign aboutDesign() {
+    forms::FormDesign d;
+    d.name = "FrmAbout";
+    d.caption = "About";
+    d.scale = forms::ScaleMode::Twip;
+    d.clientWidthTwips = 5820;
+    d.clientHeightTwips = 2850;
+    d.leftTwips = 3210;
+    d.topTwips = 2865;
+    return d;
+}
+
+// The exit button's left edge is 3725 twips, the one position that is not
+// on a whole pixel.
+constexpr Rect ExitRect{3725, 1845, 1410, 585};
+
+}  // namespace
+
+FrmAbout::FrmAbout(FrmTovrel& main, components::Desktop& desktop)
+    : Form(aboutDesign()),
+      ShaperElement(add<forms::Control>("Shaper")),
+      Label2(add<forms::Label>("Label2", Rect{1500, 1890, 1725, 315}, "Version 1.01", Alignment::Center,
+                               Font{Face::Dialog, 12.0F, 700})),
+      Label1(add<forms::Label>("Label1", Rect{945, 810, 3645, 1020}, AboutCredits, Alignment::Left,
+                               Font{Face::Dialog, 8.25F, 700}, false)),
+      ExitU(add<forms::Image>("ExitU", ExitRect, False)),
+      ExitM(add<forms::Image>("ExitM", ExitRect, False)),
+      ExitD(add<forms::Image>("ExitD", ExitRect, True)),
+      Shape1(add<forms::Shape>("Shape1", Rect{510, 180, 4845, 2460}, 150.0F)),
+      main_(main),
+      desktop_(desktop) {
+    Form::Form_MouseMove = [this](const forms::MouseArgs& a) { Form_MouseMove(a); };
+    ExitU.MouseMove = [this](const forms::MouseArgs& a) { ExitU_MouseMove(a); };
+    ExitM.MouseDown = [this](const forms::MouseArgs& a) { ExitM_MouseDown(a); };
+    ExitM.MouseUp = [this](const forms::MouseArgs& a) { ExitM_MouseUp(a); };
+    desktop_.attach(*this);
+    Shaper = desktop_.shaperFor(*this);
+}
+
+FrmAbout::~FrmAbout() = default;
+
+void FrmAbout::Form_Load() { Shaper->shape(); }
+
+void FrmAbout::Form_MouseMove(const forms::MouseArgs& /*a*/) { skin::reset(exitButton()); }
+
+void FrmAbout::ExitU_MouseMove(const forms::MouseArgs& /*a*/) {
+    ExitM.setVisible(True);
+    ExitU.setVisible(False);
+    ExitD.setVisible(False);
+}
+
+void FrmAbout::ExitM_MouseDown(const forms::MouseArgs& /*a*/) { skin::press(exitButton()); }
+
+void FrmAbout::ExitM_MouseUp(const forms::MouseArgs& /*a*/) {
+    main_.STray.remove();
+    desktop_.endProgram();
+}
+
+}  // namespace tovrel::shell

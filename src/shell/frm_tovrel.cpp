@@ -1,0 +1,164 @@
+#include "shell/frm_tovrel.h"
+
+#include "clock/time_text.h"
+#include "shell/frm_about.h"
+
+namespace tovrel::shell {
+
+using forms::Alignment;
+using forms::Face;
+using forms::False;
+using forms::Font;
+using forms::Rect;
+using forms::True;
+
+namespace {
+
+forms::FormDesign mainDesign() {
+    forms::FormDesign d;
+    d.name = "FrmTovrel";
+    d.caption = ProgramTitle;
+    d.scale = forms::ScaleMode::Pixel;
+    d.clientWidthTwips = 5820;
+    d.clientHeightTwips = 5505;
+    d.leftTwips = 3210;
+    d.topTwips = 2865;
+    return d;
+}
+
+constexpr Rect AlarmRect{203, 56, 142, 41};
+constexpr Rect BrowseRect{267, 203, 103, 40};
+constexpr Rect SnoozeRect{48, 123, 189, 36};
+constexpr Rect SettingRect{237, 124, 105, 35};
+constexpr Rect CloseRect{332, 12, 16, 15};
+constexpr Rect MiniRect{316, 12, 16, 16};
+
+constexpr Font DisplayLarge{Face::Display, 14.25F, 700};
+constexpr Font DisplaySmall{Face::Display, 9.75F, 700};
+constexpr Font DialogFont{Face::Dialog, 8.25F, 700};
+
+}  // namespace
+
+FrmTovrel::FrmTovrel(components::MainComponents c)
+    : Form(mainDesign()),
+      DialogElement(add<forms::Control>("Dialog")),
+      STrayElement(add<forms::Control>("STray")),
+      ShaperElement(add<forms::Control>("Shaper")),
+      ScrlSnooze(add<forms::ScrollBar>("ScrlSnooze", Rect{179, 312, 166, 17},
+                                       forms::ScrollBar::Range{1, 120, 5, 1, 5}, 6)),
+      Timer(add<forms::Timer>("Timer", 50)),
+      ScrlAlarmChg(add<forms::ScrollBar>("ScrlAlarmChg", Rect{108, 263, 237, 17},
+                                         forms::ScrollBar::Range{0, 1439, 0, 1, 10}, 3)),
+      PlayerElement(add<forms::Control>("Player", Rect{432, 68, 25, 25})),
+      LblAlarmStatus(add<forms::Label>("LblAlarmStatus", Rect{87, 83, 26, 15}, "Off", Alignment::Center, DisplaySmall)),
+      CloseU(add<forms::Image>("CloseU", CloseRect, True)),
+      CloseM(add<forms::Image>("CloseM", CloseRect, False)),
+      MiniU(add<forms::Image>("MiniU", MiniRect, True)),
+      MiniM(add<forms::Image>("MiniM", MiniRect, False)),
+      AlarmDOFF(add<forms::Image>("AlarmDOFF", AlarmRect, False)),
+      AlarmUON(add<forms::Image>("AlarmUON", AlarmRect, False)),
+      AlarmMON(add<forms::Image>("AlarmMON", AlarmRect, False)),
+      AlarmMOFF(add<forms::Image>("AlarmMOFF", AlarmRect, False)),
+      AlarmDON(add<forms::Image>("AlarmDON", AlarmRect, False)),
+      BrowseM(add<forms::Image>("BrowseM", BrowseRect, False)),
+      BrowseD(add<forms::Image>("BrowseD", BrowseRect, False)),
+      AlarmUOFF(add<forms::Image>("AlarmUOFF", AlarmRect, True)),
+      BrowseU(add<forms::Image>("BrowseU", BrowseRect, True)),
+      Line2(add<forms::Line>("Line2", 220.0F, 107.0F, 221.0F, 108.0F)),
+      Line1(add<forms::Line>("Line1", 220.0F, 106.0F, 221.0F, 107.0F)),
+      SnoozeD(add<forms::Image>("SnoozeD", SnoozeRect, False)),
+      SnoozeM(add<forms::Image>("SnoozeM", SnoozeRect, False)),
+      SnoozeU(add<forms::Image>("SnoozeU", SnoozeRect, True)),
+      SettingM(add<forms::Image>("SettingM", SettingRect, False)),
+      SettingD(add<forms::Image>("SettingD", SettingRect, False)),
+      SettingU(add<forms::Image>("SettingU", SettingRect, True)),
+      LblAlarm(add<forms::Label>("LblAlarm", Rect{40, 265, 34, 14}, "Alarm", Alignment::Left, DialogFont)),
+      Shape2(add<forms::Shape>("Shape2", Rect{10, 190, 369, 165}, 10.0F)),
+      Shape1(add<forms::Shape>("Shape1", Rect{34, 12, 323, 164}, 10.0F)),
+      LblSnooze(add<forms::Label>("LblSnooze", Rect{40, 314, 97, 13}, "Snooze: 5 Min", Alignment::Left, DialogFont)),
+      LblMP3(add<forms::Label>("LblMP3", Rect{41, 215, 213, 14}, NoFileSelected, Alignment::Left, DialogFont)),
+      LblAlarmTime(add<forms::Label>("LblAlarmTime", Rect{120, 83, 70, 17}, "12:00 AM", Alignment::Right, DisplaySmall)),
+      LblRealTime(add<forms::Label>("LblRealTime", Rect{59, 53, 109, 25}, "12:00 AM", Alignment::Right, DisplayLarge)),
+      Dialog(c.dialog),
+      STray(c.tray),
+      Player(c.player),
+      desktop_(c.desktop),
+      click_(c.click) {
+    SnoozeU.setEnabled(False);
+
+    Form::Form_MouseDown = [this](const forms::MouseArgs& a) { Form_MouseDown(a); };
+    Form::Form_MouseMove = [this](const forms::MouseArgs& a) { Form_MouseMove(a); };
+    Form::Form_MouseUp = [this](const forms::MouseArgs& a) { Form_MouseUp(a); };
+    Timer.Tick = [this] { Timer_Timer(); };
+    ScrlAlarmChg.Change = [this] { ScrlAlarmChg_Change(); };
+    ScrlSnooze.Change = [this] { ScrlSnooze_Change(); };
+
+    auto bind = [this](forms::Image& image, forms::MouseHandler forms::Element::*event,
+                       void (FrmTovrel::*handler)(const forms::MouseArgs&)) {
+        image.*event = [this, handler](const forms::MouseArgs& a) { (this->*handler)(a); };
+    };
+    bind(AlarmUON, &forms::Element::MouseMove, &FrmTovrel::AlarmUON_MouseMove);
+    bind(AlarmUOFF, &forms::Element::MouseMove, &FrmTovrel::AlarmUOFF_MouseMove);
+    bind(SettingU, &forms::Element::MouseMove, &FrmTovrel::SettingU_MouseMove);
+    bind(SnoozeU, &forms::Element::MouseMove, &FrmTovrel::SnoozeU_MouseMove);
+    bind(BrowseU, &forms::Element::MouseMove, &FrmTovrel::BrowseU_MouseMove);
+    bind(MiniU, &forms::Element::MouseMove, &FrmTovrel::MiniU_MouseMove);
+    bind(CloseU, &forms::Element::MouseMove, &FrmTovrel::CloseU_MouseMove);
+    bind(AlarmMOFF, &forms::Element::MouseDown, &FrmTovrel::AlarmMOFF_MouseDown);
+    bind(AlarmMON, &forms::Element::MouseDown, &FrmTovrel::AlarmMON_MouseDown);
+    bind(SettingM, &forms::Element::MouseDown, &FrmTovrel::SettingM_MouseDown);
+    bind(SnoozeM, &forms::Element::MouseDown, &FrmTovrel::SnoozeM_MouseDown);
+    bind(BrowseM, &forms::Element::MouseDown, &FrmTovrel::BrowseM_MouseDown);
+    bind(AlarmMOFF, &forms::Element::MouseUp, &FrmTovrel::AlarmMOFF_MouseUp);
+    bind(AlarmMON, &forms::Element::MouseUp, &FrmTovrel::AlarmMON_MouseUp);
+    bind(SettingM, &forms::Element::MouseUp, &FrmTovrel::SettingM_MouseUp);
+    bind(SnoozeM, &forms::Element::MouseUp, &FrmTovrel::SnoozeM_MouseUp);
+    bind(BrowseM, &forms::Element::MouseUp, &FrmTovrel::BrowseM_MouseUp);
+    bind(MiniM, &forms::Element::MouseDown, &FrmTovrel::MiniM_MouseDown);
+    bind(CloseM, &forms::Element::MouseDown, &FrmTovrel::CloseM_MouseDown);
+    STray.Click = [this] { STray_Click(); };
+
+    desktop_.attach(*this);
+    Shaper = desktop_.shaperFor(*this);
+}
+
+FrmTovrel::~FrmTovrel() { STray.Click = nullptr; }
+
+void FrmTovrel::Form_Load() {
+    Shaper->shape();
+    Dialog.setFlags(7172);
+    STray.add();
+    setHeight(CollapsedHeight);
+    SettingsOpen = False;
+    if (auto now = clock::CurrentTimeFromClock(desktop_.clockText())) {
+        CurrentTimeText = now->text;
+        LblAlarmTime.setCaption(now->style == clock::TimeStyle::TwelveHour ? "12:00 AM" : "00:00");
+    }
+    LblRealTime.setCaption(CurrentTimeText);
+    Ringing = False;
+    AlarmArmed = False;
+    resetProgressBar();
+}
+
+void FrmTovrel::resetProgressBar() {
+    Line1.setY1(106);
+    Line1.setY2(106);
+    Line2.setY1(107);
+    Line2.setY2(107);
+    Line1.setX1(220);
+    Line1.setX2(220);
+    Line2.setX1(220);
+    Line2.setX2(220);
+}
+
+void FrmTovrel::playClick() { click_.play(desktop_.programDirectory() + "/Tovrel.wav"); }
+
+FrmAbout& FrmTovrel::About() {
+    if (!about_) {
+        about_ = std::make_unique<FrmAbout>(*this, desktop_);
+        about_->Form_Load();
+    }
+    return *about_;
+}
+
+}  // namespace tovrel::shell

@@ -1,0 +1,201 @@
+// Both windows as designed, and the main window's start-up.
+
+#include <gtest/gtest.h>
+
+#include "shell/frm_about.h"
+#include "unit/main_window.h"
+
+using namespace tovrel;
+using namespace tovrel::forms;
+using tovrel::testing::MainWindowTest;
+
+namespace {
+
+struct Expected {
+    const char* name;
+    ElementKind kind;
+    Rect rect;
+    Flag visible;
+};
+
+void expectElements(const Form& form, const std::vector<Expected>& table) {
+    ASSERT_EQ(form.elements().size(), table.size());
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        const Element& e = *form.elements()[i];
+        const Expected& x = table[i];
+        SCOPED_TRACE(x.name);
+        EXPECT_EQ(e.name(), x.name);
+        EXPECT_EQ(e.index(), static_cast<int>(i + 1));
+        EXPECT_EQ(e.kind(), x.kind);
+        if (x.rect.width > 0) {
+            EXPECT_EQ(e.rect().left, x.rect.left);
+            EXPECT_EQ(e.rect().top, x.rect.top);
+            EXPECT_EQ(e.rect().width, x.rect.width);
+            EXPECT_EQ(e.rect().height, x.rect.height);
+        }
+        EXPECT_EQ(e.Visible(), x.visible);
+    }
+}
+
+constexpr auto I = ElementKind::Image;
+constexpr auto L = ElementKind::Label;
+constexpr auto C = ElementKind::Control;
+
+}  // namespace
+
+TEST_F(MainWindowTest, MainWindowHasEveryElementInCreationOrder) {
+    const Rect alarm{203, 56, 142, 41}, browse{267, 203, 103, 40}, snooze{48, 123, 189, 36},
+        setting{237, 124, 105, 35};
+    expectElements(main, {
+                             {"Dialog", C, {}, False},
+                             {"STray", C, {}, False},
+                             {"Shaper", C, {}, False},
+                             {"ScrlSnooze", ElementKind::ScrollBar, {179, 312, 166, 17}, True},
+                             {"Timer", ElementKind::Timer, {}, False},
+                             {"ScrlAlarmChg", ElementKind::ScrollBar, {108, 263, 237, 17}, True},
+                             {"Player", C, {432, 68, 25, 25}, False},
+                             {"LblAlarmStatus", L, {87, 83, 26, 15}, True},
+                             {"CloseU", I, {332, 12, 16, 15}, True},
+                             {"CloseM", I, {332, 12, 16, 15}, False},
+                             {"MiniU", I, {316, 12, 16, 16}, True},
+                             {"MiniM", I, {316, 12, 16, 16}, False},
+                             {"AlarmDOFF", I, alarm, False},
+                             {"AlarmUON", I, alarm, False},
+                             {"AlarmMON", I, alarm, False},
+                             {"AlarmMOFF", I, alarm, False},
+                             {"AlarmDON", I, alarm, False},
+                             {"BrowseM", I, browse, False},
+                             {"BrowseD", I, browse, False},
+                             {"AlarmUOFF", I, alarm, True},
+                             {"BrowseU", I, browse, True},
+                             {"Line2", ElementKind::Line, {}, True},
+                             {"Line1", ElementKind::Line, {}, True},
+                             {"SnoozeD", I, snooze, False},
+                             {"SnoozeM", I, snooze, False},
+                             {"SnoozeU", I, snooze, True},
+                             {"SettingM", I, setting, False},
+                             {"SettingD", I, setting, False},
+                             {"SettingU", I, setting, True},
+                             {"LblAlarm", L, {40, 265, 34, 14}, True},
+                             {"Shape2", ElementKind::Shape, {10, 190, 369, 165}, True},
+                             {"Shape1", ElementKind::Shape, {34, 12, 323, 164}, True},
+                             {"LblSnooze", L, {40, 314, 97, 13}, True},
+                             {"LblMP3", L, {41, 215, 213, 14}, True},
+                             {"LblAlarmTime", L, {120, 83, 70, 17}, True},
+                             {"LblRealTime", L, {59, 53, 109, 25}, True},
+                         });
+    // Only the snooze button's normal image starts disabled.
+    for (const auto& e : main.elements())
+        EXPECT_EQ(e->Enabled(), e->name() == "SnoozeU" ? False : True) << e->name();
+    EXPECT_EQ(main.Caption(), "MP3 Tovrel");
+    EXPECT_EQ(main.Width(), 5820);
+    EXPECT_EQ(main.Timer.Interval(), 50);
+    EXPECT_EQ(main.Line1.X1(), 220);
+    EXPECT_EQ(main.Line1.Y2(), 107);
+    EXPECT_EQ(main.Line2.X2(), 221);
+    EXPECT_EQ(main.Line2.Y2(), 108);
+}
+
+TEST_F(MainWindowTest, LabelsScrollBarsAndTabOrderAsDesigned) {
+    struct LabelRow {
+        const Label* label;
+        const char* caption;
+        Alignment alignment;
+        Face face;
+        float points;
+    };
+    for (const LabelRow& r : {LabelRow{&main.LblRealTime, "12:00 AM", Alignment::Right, Face::Display, 14.25F},
+                              LabelRow{&main.LblAlarmTime, "12:00 AM", Alignment::Right, Face::Display, 9.75F},
+                              LabelRow{&main.LblAlarmStatus, "Off", Alignment::Center, Face::Display, 9.75F},
+                              LabelRow{&main.LblMP3, "No File Selected", Alignment::Left, Face::Dialog, 8.25F},
+                              LabelRow{&main.LblAlarm, "Alarm", Alignment::Left, Face::Dialog, 8.25F},
+                              LabelRow{&main.LblSnooze, "Snooze: 5 Min", Alignment::Left, Face::Dialog, 8.25F}}) {
+        SCOPED_TRACE(r.label->name());
+        EXPECT_EQ(r.label->Caption(), r.caption);
+        EXPECT_EQ(r.label->alignment(), r.alignment);
+        EXPECT_EQ(r.label->font().face, r.face);
+        EXPECT_EQ(r.label->font().points, r.points);
+        EXPECT_EQ(r.label->font().weight, 700);
+    }
+    EXPECT_EQ(main.ScrlAlarmChg.Min(), 0);
+    EXPECT_EQ(main.ScrlAlarmChg.Max(), 1439);
+    EXPECT_EQ(main.ScrlAlarmChg.Value(), 0);
+    EXPECT_EQ(main.ScrlAlarmChg.SmallChange(), 1);
+    EXPECT_EQ(main.ScrlAlarmChg.LargeChange(), 10);
+    EXPECT_EQ(main.ScrlSnooze.Min(), 1);
+    EXPECT_EQ(main.ScrlSnooze.Max(), 120);
+    EXPECT_EQ(main.ScrlSnooze.Value(), 5);
+    EXPECT_EQ(main.ScrlSnooze.SmallChange(), 1);
+    EXPECT_EQ(main.ScrlSnooze.LargeChange(), 5);
+    EXPECT_LT(main.ScrlAlarmChg.TabIndex(), main.ScrlSnooze.TabIndex());
+}
+
+TEST_F(MainWindowTest, AboutWindowIsCreatedAtItsFirstUseWithItsOwnElements) {
+    EXPECT_EQ(main.aboutIfLoaded(), nullptr);
+    shell::FrmAbout& about = main.About();
+    EXPECT_EQ(&main.About(), &about) << "created once";
+    EXPECT_EQ(about.Caption(), "About");
+    EXPECT_EQ(about.scaleMode(), ScaleMode::Twip);
+    expectElements(about, {
+                              {"Shaper", C, {}, False},
+                              {"Label2", L, {1500, 1890, 1725, 315}, True},
+                              {"Label1", L, {945, 810, 3645, 1020}, True},
+                              {"ExitU", I, {3725, 1845, 1410, 585}, False},
+                              {"ExitM", I, {3725, 1845, 1410, 585}, False},
+                              {"ExitD", I, {3725, 1845, 1410, 585}, True},
+                              {"Shape1", ElementKind::Shape, {510, 180, 4845, 2460}, True},
+                          });
+    EXPECT_EQ(about.Label2.Caption(), "Version 1.01");
+    EXPECT_EQ(about.Label2.font().points, 12.0F);
+    EXPECT_FALSE(about.Label1.singleLine());
+    EXPECT_NE(about.Label1.Caption().find("freeware"), std::string::npos);
+    EXPECT_EQ(log, (std::vector<std::string>{"attach FrmAbout", "FrmAbout.Shaper.shape"}));
+}
+
+TEST_F(MainWindowTest, StartUpCallsTheComponentsInOrderAndRestsCollapsed) {
+    main.Ringing = True;  // whatever the record held, start-up clears it
+    main.AlarmArmed = True;
+    main.SettingsOpen = True;
+    desktop.clock = "7:29:58 AM";
+    main.Form_Load();
+    EXPECT_EQ(log, (std::vector<std::string>{"FrmTovrel.Shaper.shape", "Dialog.setFlags 7172", "STray.add"}));
+    EXPECT_EQ(dialog.flags, 0x1C04);
+    EXPECT_EQ(main.Height(), 2800.0F);
+    EXPECT_EQ(main.SettingsOpen, False);
+    EXPECT_EQ(main.Ringing, False);
+    EXPECT_EQ(main.AlarmArmed, False);
+    EXPECT_EQ(main.CurrentTimeText, "7:29 AM");
+    EXPECT_EQ(main.LblRealTime.Caption(), "7:29 AM");
+    EXPECT_EQ(main.LblAlarmTime.Caption(), "12:00 AM");
+    EXPECT_EQ(main.LblAlarmStatus.Caption(), "Off");
+    for (const Line* line : {&main.Line1, &main.Line2}) {
+        EXPECT_EQ(line->X1(), 220);
+        EXPECT_EQ(line->X2(), 220);
+    }
+    EXPECT_EQ(main.Line1.Y1(), 106);
+    EXPECT_EQ(main.Line1.Y2(), 106);
+    EXPECT_EQ(main.Line2.Y1(), 107);
+    EXPECT_EQ(main.Line2.Y2(), 107);
+    // The bar is emptied in its fixed order of writes.
+    EXPECT_EQ(recorder->changes.back(), "Line2 220,107-220,107");
+    EXPECT_EQ(visible({&main.AlarmUOFF, &main.AlarmMOFF, &main.AlarmDOFF, &main.AlarmUON, &main.AlarmMON,
+                       &main.AlarmDON, &main.SnoozeU, &main.SnoozeM, &main.SnoozeD, &main.SettingU,
+                       &main.SettingM, &main.SettingD, &main.BrowseU, &main.BrowseM, &main.BrowseD, &main.MiniU,
+                       &main.MiniM, &main.CloseU, &main.CloseM}),
+              (std::vector<std::string>{"AlarmUOFF", "SnoozeU", "SettingU", "BrowseU", "MiniU", "CloseU"}));
+}
+
+TEST_F(MainWindowTest, StartUpInTheTwentyFourHourStyle) {
+    desktop.clock = "21:05:07";
+    main.Form_Load();
+    EXPECT_EQ(main.LblRealTime.Caption(), "21:05");
+    EXPECT_EQ(main.LblAlarmTime.Caption(), "00:00");
+}
+
+TEST_F(MainWindowTest, StartUpWithAnUnrecognisedClockLeavesTheDesignedAlarmText) {
+    desktop.clock = "7:29:58 AM UTC";
+    main.Form_Load();
+    EXPECT_EQ(main.CurrentTimeText, "");
+    EXPECT_EQ(main.LblRealTime.Caption(), "");
+    EXPECT_EQ(main.LblAlarmTime.Caption(), "12:00 AM");
+}
