@@ -1,0 +1,67 @@
+# shellcheck shell=bash
+# Debian packages Tovrel needs, and a way to install only the missing ones.
+#
+#   deps_missing PKG...          print the packages of PKG... that are not installed
+#   deps_install PKG...          apt-get install the missing ones (apt-get update first)
+#   deps_install_build           what building build/ needs
+#   deps_install_display         what running the program without a display needs
+#   deps_install_test            what the test suites need (build + services + tools)
+#
+# Works as root or through sudo; never asks questions (DEBIAN_FRONTEND=noninteractive).
+set -euo pipefail
+
+TOVREL_PKGS_BUILD=(
+  cmake make pkg-config g++
+  qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev
+  libgtest-dev libgmock-dev libpulse-dev libsndfile1-dev
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  fonts-dseg fonts-dejavu-core
+)
+# A virtual X display with a tray host and a sound server, plus the tools that look at them.
+TOVREL_PKGS_DISPLAY=(
+  xvfb x11-utils xdotool trayer pulseaudio pulseaudio-utils imagemagick python3
+)
+TOVREL_PKGS_TEST=(
+  "${TOVREL_PKGS_DISPLAY[@]}" libfaketime faketime sox lame
+)
+
+deps__log() { printf '[deps] %s\n' "$*" >&2; }
+
+deps_missing() {
+  local p status
+  for p in "$@"; do
+    status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+    [[ $status == *" ok installed" ]] || printf '%s\n' "$p"
+  done
+}
+
+deps__apt_updated=0
+
+deps_install() {
+  local missing=() sudo=()
+  mapfile -t missing < <(deps_missing "$@")
+  if ((${#missing[@]} == 0)); then
+    deps__log "all ${#} packages present"
+    return 0
+  fi
+  if ((EUID != 0)); then
+    command -v sudo >/dev/null || { deps__log "not root and no sudo: cannot install ${missing[*]}"; return 1; }
+    sudo=(sudo)
+  fi
+  deps__log "installing: ${missing[*]}"
+  local env=(env DEBIAN_FRONTEND=noninteractive)
+  if ((deps__apt_updated == 0)); then
+    "${sudo[@]}" "${env[@]}" apt-get update -q </dev/null
+    deps__apt_updated=1
+  fi
+  "${sudo[@]}" "${env[@]}" apt-get install -y -q -o Dpkg::Use-Pty=0 "${missing[@]}" </dev/null
+  mapfile -t missing < <(deps_missing "$@")
+  if ((${#missing[@]})); then
+    deps__log "still missing after install: ${missing[*]}"
+    return 1
+  fi
+}
+
+deps_install_build()   { deps_install "${TOVREL_PKGS_BUILD[@]}"; }
+deps_install_display() { deps_install "${TOVREL_PKGS_DISPLAY[@]}"; }
+deps_install_test()    { deps_install "${TOVREL_PKGS_BUILD[@]}" "${TOVREL_PKGS_TEST[@]}"; }
