@@ -1,6 +1,7 @@
 #include "platform/form_view.h"
 
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -215,9 +216,17 @@ void FormView::paintLabel(QPainter& painter, const forms::Label& label) {
     }
     painter.save();
     painter.setClipRect(r);
-    painter.setFont(skin_.font(label.font()));
+    QFont font = skin_.font(label.font());
+    const QString caption = QString::fromStdString(label.Caption());
+    if (label.singleLine()) {
+        // A one-line label never loses characters at its edges: the face
+        // steps down until the caption fits.
+        while (font.pixelSize() > 6 && QFontMetrics(font).horizontalAdvance(caption) > r.width())
+            font.setPixelSize(font.pixelSize() - 1);
+    }
+    painter.setFont(font);
     painter.setPen(PureGreen);
-    painter.drawText(r, flags, QString::fromStdString(label.Caption()));
+    painter.drawText(r, flags, caption);
     painter.restore();
 }
 
