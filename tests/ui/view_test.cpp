@@ -1,0 +1,204 @@
+// The Qt view: it paints what the window model holds, feeds it the pointer
+// with capture, binds real scroll bars and cuts the window to its outline.
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QMouseEvent>
+#include <QScrollBar>
+#include <QTest>
+
+#include "platform/application.h"
+#include "platform/desktop.h"
+#include "shell/frm_about.h"
+#include "shell/frm_tovrel.h"
+#include "unit/fakes.h"
+
+using namespace tovrel;
+using namespace tovrel::forms;
+
+namespace {
+
+class ViewTest : public ::testing::Test {
+protected:
+    ViewTest() {
+        desktop.clock = [this] { return clock; };
+        main.Form_Load();
+        main.Show();
+        view = desktop.viewOf(main);
+    }
+    QImage shot() const { return view->grab().toImage().convertToFormat(QImage::Format_RGB32); }
+    static bool pureGreen(QRgb c) { return qRed(c) == 0 && qGreen(c) == 255 && qBlue(c) == 0; }
+    int greenPixels(const QImage& image, const QRect& r) const {
+        int n = 0;
+        for (int y = r.top(); y <= r.bottom(); ++y)
+            for (int x = r.left(); x <= r.right(); ++x)
+                if (qGreen(image.pixel(x, y)) > 200 && qRed(image.pixel(x, y)) < 80) ++n;
+        return n;
+    }
+    QPoint centre(const Element& e) const { return view->pixelRect(e.rect()).center(); }
+
+    std::string clock = "7:29:58 AM";
+    tovrel::testing::Log log;
+    platform::QtDesktop desktop{QStringLiteral(TOVREL_BUILD_DIR)};
+    tovrel::testing::FakePlayer player{log};
+    tovrel::testing::FakeDialog dialog{log};
+    tovrel::testing::FakeTray tray{log};
+    tovrel::testing::FakeClick clicks{log};
+    shell::FrmTovrel main{{desktop, player, dialog, tray, clicks}};
+    platform::FormView* view = nullptr;
+};
+
+}  // namespace
+
+TEST_F(ViewTest, WindowIsFramelessCollapsedAndTitled) {
+    ASSERT_NE(view, nullptr);
+    EXPECT_TRUE(view->windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_EQ(view->windowTitle(), QStringLiteral("MP3 Tovrel"));
+    EXPECT_EQ(view->size(), QSize(388, 187));
+    EXPECT_EQ(view->pos(), QPoint(214, 191));
+    main.setHeight(5520);
+    EXPECT_EQ(view->height(), 368);
+    EXPECT_TRUE(view->isVisible());
+    main.Hide();
+    EXPECT_FALSE(view->isVisible());
+}
+
+TEST_F(ViewTest, PaintsTheLabelsImagesAndProgressLinesTheModelHolds) {
+    const QRect clockRect = view->pixelRect(main.LblRealTime.rect());
+    const int before = greenPixels(shot(), clockRect);
+    EXPECT_GT(before, 20) << "the clock caption is drawn";
+    main.LblRealTime.setCaption("");
+    EXPECT_LT(greenPixels(shot(), clockRect), before / 4) << "an empty caption leaves the display dark";
+
+    // The alarm button's picture follows its visible image.
+    const QRect alarm = view->pixelRect(main.AlarmUOFF.rect());
+    const QImage normal = shot().copy(alarm);
+    main.AlarmUOFF.setVisible(False);
+    main.AlarmMOFF.setVisible(True);
+    const QImage hover = shot().copy(alarm);
+    EXPECT_NE(normal, hover);
+    const QImage picture = desktop.skin().picture("AlarmMOFF", 1.0).toImage().convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(hover, picture);
+
+    // Progress lines: a run from 220 up to, not including, X2.
+    main.Line1.setX2(280);
+    main.Line2.setX2(250);
+    const QImage bar = shot();
+    EXPECT_TRUE(pureGreen(bar.pixel(220, 106)));
+    EXPECT_TRUE(pureGreen(bar.pixel(279, 106)));
+    EXPECT_FALSE(pureGreen(bar.pixel(280, 106)));
+    EXPECT_TRUE(pureGreen(bar.pixel(249, 107)));
+    EXPECT_FALSE(pureGreen(bar.pixel(250, 107)));
+    main.Line1.setX2(220);
+    EXPECT_FALSE(pureGreen(shot().pixel(220, 106))) << "zero length draws nothing";
+}
+
+TEST_F(ViewTest, PointerReachesTheElementsThroughCapture) {
+    QTest::mouseMove(view, centre(main.SettingU));
+    EXPECT_EQ(main.SettingM.Visible(), True);
+    QTest::mousePress(view, Qt::LeftButton, {}, centre(main.SettingM));
+    EXPECT_EQ(main.SettingD.Visible(), True);
+    // Off the button and released over the background: the command runs.
+    QMouseEvent move(QEvent::MouseMove, QPointF(60, 170), view->mapToGlobal(QPointF(60, 170)), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view, &move);
+    EXPECT_EQ(main.SettingD.Visible(), True);
+    QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(60, 170));
+    EXPECT_EQ(main.SettingsOpen, True);
+    EXPECT_EQ(view->height(), 368);
+    EXPECT_EQ(clicks.played.size(), 1U);
+
+    // The right button drags the window by the background.
+    const QPoint start = view->pos();
+    QTest::mousePress(view, Qt::RightButton, {}, QPoint(40, 170));
+    QMouseEvent drag(QEvent::MouseMove, QPointF(50, 175), view->mapToGlobal(QPointF(50, 175)), Qt::NoButton,
+                     Qt::RightButton, Qt::NoModifier);
+    QApplication::sendEvent(view, &drag);
+    QTest::mouseRelease(view, Qt::RightButton, {}, QPoint(50, 175));
+    EXPECT_EQ(view->pos(), start + QPoint(10, 5));
+    EXPECT_EQ(main.Left(), 3210.0F + 150.0F);
+}
+
+TEST_F(ViewTest, OutlineHoldsBothPanelsAndNothingElseOfTheSkin) {
+    const QRegion mask = view->mask();
+    ASSERT_FALSE(mask.isEmpty()) << "the window was shaped at start-up";
+    EXPECT_TRUE(mask.contains(QPoint(100, 60)));    // top panel
+    EXPECT_TRUE(mask.contains(QPoint(34 + 5, 12 + 5 + 5)));
+    EXPECT_TRUE(mask.contains(QPoint(200, 300)));   // settings panel
+    EXPECT_TRUE(mask.contains(QPoint(375, 250)));
+    EXPECT_FALSE(mask.contains(QPoint(5, 5)));      // white corner of the skin
+    EXPECT_FALSE(mask.contains(QPoint(370, 70)));   // the green square
+    EXPECT_FALSE(mask.contains(QPoint(100, 183)));  // the gap between the panels
+    EXPECT_FALSE(mask.contains(QPoint(35, 13)));    // cut by the rounded corner
+    EXPECT_FALSE(mask.contains(QPoint(11, 191)));
+}
+
+TEST_F(ViewTest, ScrollBarsAreBoundBothWaysAndHoldTheFocusInOrder) {
+    QScrollBar* alarm = view->scrollBar("ScrlAlarmChg");
+    QScrollBar* snooze = view->scrollBar("ScrlSnooze");
+    ASSERT_TRUE(alarm && snooze);
+    EXPECT_EQ(alarm->minimum(), 0);
+    EXPECT_EQ(alarm->maximum(), 1439);
+    EXPECT_EQ(alarm->pageStep(), 10);
+    EXPECT_EQ(snooze->minimum(), 1);
+    EXPECT_EQ(snooze->maximum(), 120);
+    EXPECT_EQ(snooze->value(), 5);
+    EXPECT_EQ(view->pixelRect(main.ScrlSnooze.rect()), snooze->geometry());
+
+    alarm->triggerAction(QAbstractSlider::SliderPageStepAdd);  // a click on the track
+    EXPECT_EQ(main.ScrlAlarmChg.Value(), 10);
+    EXPECT_EQ(main.LblAlarmTime.Caption(), "12:10 AM");
+    main.ScrlAlarmChg.setValue(545);  // a program write
+    EXPECT_EQ(alarm->value(), 545);
+    snooze->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    EXPECT_EQ(main.LblSnooze.Caption(), "Snooze: 6 Min");
+
+    EXPECT_EQ(alarm->focusPolicy(), Qt::StrongFocus);
+    // Tab goes from one scroll bar to the other and back.
+    auto nextTabStop = [](QWidget* w) {
+        do w = w->nextInFocusChain();
+        while (!(w->focusPolicy() & Qt::TabFocus));
+        return w;
+    };
+    EXPECT_EQ(nextTabStop(alarm), snooze);
+    EXPECT_EQ(nextTabStop(snooze), alarm);
+    EXPECT_EQ(view->focusPolicy(), Qt::NoFocus);
+}
+
+TEST_F(ViewTest, AboutWindowIsDrawnInTwipsAtItsOwnPosition) {
+    main.CloseM_MouseDown({});
+    platform::FormView* about = desktop.viewOf(*main.aboutIfLoaded());
+    ASSERT_NE(about, nullptr);
+    EXPECT_EQ(about->windowTitle(), QStringLiteral("About"));
+    EXPECT_EQ(about->size(), QSize(388, 190));
+    EXPECT_EQ(about->pos(), view->pos());
+    EXPECT_EQ(about->pixelRect(main.aboutIfLoaded()->ExitU.rect()), QRect(248, 123, 94, 39));
+    EXPECT_TRUE(about->mask().contains(QPoint(100, 100)));
+    EXPECT_FALSE(about->mask().contains(QPoint(370, 70)));
+    EXPECT_TRUE(about->isVisible());
+    EXPECT_FALSE(view->isVisible());
+}
+
+TEST_F(ViewTest, HighDensityPicturesAreTheDoubleSizeOnes) {
+    const QPixmap& dense = desktop.skin().picture("FrmTovrel", 2.0);
+    EXPECT_EQ(dense.size(), QSize(776, 732));
+    EXPECT_EQ(dense.devicePixelRatio(), 2.0);
+    EXPECT_EQ(desktop.skin().picture("FrmTovrel", 1.0).size(), QSize(388, 366));
+    EXPECT_THROW(desktop.skin().picture("NoSuchPicture", 1.0), std::runtime_error);
+}
+
+TEST(UnhandledErrors, AFailureInAHandlerIsCaughtWhereQtDeliversEvents) {
+    auto* app = static_cast<platform::Application*>(QCoreApplication::instance());
+    std::vector<std::string> reported;
+    const auto keep = app->fatal;
+    app->fatal = [&reported](const std::string& message) { reported.push_back(message); };
+    class Throwing : public QObject {
+    public:
+        bool event(QEvent*) override { throw std::overflow_error("Overflow in a handler"); }
+    } receiver;
+    QEvent event(QEvent::User);
+    EXPECT_NO_THROW(QCoreApplication::sendEvent(&receiver, &event));
+    app->fatal = keep;
+    EXPECT_EQ(reported, std::vector<std::string>{"Overflow in a handler"});
+}
