@@ -7,6 +7,7 @@
 #include "platform/application.h"
 #include "platform/click_sound.h"
 #include "platform/desktop.h"
+#include "platform/ending_signals.h"
 #include "platform/file_dialog.h"
 #include "platform/media_player.h"
 #include "platform/tray_icon.h"
@@ -36,6 +37,12 @@ int main(int argc, char** argv) {
         shell::FrmTovrel main({desktop, player, dialog, tray, click});
         main.Form_Load();
         main.Show();
+        // Ended from outside (a kill, the session's end): the same way out
+        // as the Exit button, so no stale tray icon is left.
+        platform::EndingSignals ending([&main, &desktop] {
+            main.STray.remove();
+            desktop.endProgram();
+        });
         const int status = QApplication::exec();
         app.beforeFatalExit = nullptr;
         return status;
