@@ -801,14 +801,29 @@ class Program:
         if not self.alive():
             raise self.failure(f"tovrel ended while {doing}")
 
+    def windows(self, name=None, visible=True):
+        """This program's windows (optionally by exact title), its tray icon left out."""
+        wins = find_windows(name=name, pid=self.pid, visible=visible, display=self.display)
+        if wins:
+            docked = {w for w, _ in tray_icons(self.display)}
+            wins = [w for w in wins if w not in docked]
+        return wins
+
     def wait_window(self, name=MAIN_WINDOW_TITLE, timeout=20, visible=True):
-        """Id of this program's window titled name, once it exists (and is mapped)."""
+        """Id of this program's window titled name, once it exists (and is mapped).
+
+        Qt gives the tray icon's window the same title; it is told apart by sitting in
+        the tray. Before the tray host takes it in, it is briefly a top-level window, so
+        a window counts only once two looks 0.1 s apart both see it outside the tray."""
         deadline = time.monotonic() + scaled(timeout)
+        seen = []
         while True:
             self.check_alive(f"waiting for window {name!r}")
-            wins = find_windows(name=name, pid=self.pid, visible=visible, display=self.display)
-            if wins:
-                return wins[0]
+            wins = self.windows(name, visible)
+            stable = [w for w in wins if w in seen]
+            if stable:
+                return stable[0]
+            seen = wins
             if time.monotonic() >= deadline:
                 others = find_windows(pid=self.pid, visible=False, display=self.display)
                 names = [window_name(w, self.display) for w in others]
@@ -818,8 +833,7 @@ class Program:
             time.sleep(0.1)
 
     def wait_no_window(self, name, timeout=10):
-        wait_until(lambda: not find_windows(name=name, pid=self.pid, display=self.display),
-                   timeout, f"window {name!r} to go away")
+        wait_until(lambda: not self.windows(name), timeout, f"window {name!r} to go away")
 
     def wait_exit(self, timeout=10):
         """Exit code once the program ends by itself within timeout, else None."""
