@@ -9,6 +9,9 @@
 #   svc_init          make the run folder (TOVREL_RUN_DIR) and the EXIT trap
 #   svc_stop          stop everything this run started, by PID
 #
+# The services run in sessions of their own (setsid), so a Ctrl-C in the terminal does
+# not take the display away from a program still using it; svc_stop ends them in order.
+#
 # Every process started here carries TOVREL_RUN_DIR=<run folder> in its environment, and
 # so does everything started from this shell afterwards (ctest, tests, the program).
 # svc_stop signals only processes whose environment carries this run's tag, so a PID
@@ -131,6 +134,11 @@ svc_init() {
   TOVREL_RUN_DIR=$(mktemp -d "$base/tovrel-run.XXXXXX")
   export TOVREL_RUN_DIR
   printf '%s %s\n' "$$" "$(svc__starttime "$$")" >"$TOVREL_RUN_DIR/owner"
+  if [[ -z ${XDG_RUNTIME_DIR:-} ]]; then
+    # Qt and PulseAudio clients want one; without it they warn or fall back to /tmp.
+    mkdir -m 700 "$TOVREL_RUN_DIR/runtime"
+    export XDG_RUNTIME_DIR=$TOVREL_RUN_DIR/runtime
+  fi
   : >"$TOVREL_RUN_DIR/pids"
   svc__stopped=0
   trap svc_stop EXIT
@@ -173,7 +181,7 @@ svc_start_xvfb() {
   t0=$(svc__now)
   log=$dir/xvfb.log
   : >"$dir/xvfb.display"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset \
+  setsid Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset \
     3>"$dir/xvfb.display" </dev/null >"$log" 2>&1 &
   pid=$!
   svc__record "$pid" Xvfb
@@ -195,7 +203,7 @@ svc_start_trayer() {
   local t0 dir=$TOVREL_RUN_DIR log pid
   t0=$(svc__now)
   log=$dir/trayer.log
-  trayer --edge top --align right --widthtype request --height 24 \
+  setsid trayer --edge top --align right --widthtype request --height 24 \
     --SetDockType true --transparent false </dev/null >"$log" 2>&1 &
   pid=$!
   svc__record "$pid" trayer
@@ -216,7 +224,7 @@ svc_start_pulse() {
   # other PulseAudio on the machine; -n skips the default configuration, so the null
   # sink is the only sink and nothing suspends it when idle. Without norewinds=1 the
   # start of each new sound is lost.
-  env HOME="$pdir/home" XDG_RUNTIME_DIR="$pdir/runtime" XDG_CONFIG_HOME="$pdir/config" \
+  setsid env HOME="$pdir/home" XDG_RUNTIME_DIR="$pdir/runtime" XDG_CONFIG_HOME="$pdir/config" \
     pulseaudio -n --daemonize=no --system=false --exit-idle-time=-1 --disallow-exit \
     --use-pid-file=no --high-priority=no --realtime=no --log-target=stderr \
     --load="module-native-protocol-unix socket=$pdir/native auth-anonymous=1" \
