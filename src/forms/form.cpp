@@ -109,7 +109,9 @@ Form::Form(FormDesign design)
     : design_(std::move(design)), left_(design_.leftTwips), top_(design_.topTwips),
       height_(design_.clientHeightTwips) {}
 
-Form::~Form() = default;
+Form::~Form() {
+    if (observer_ != nullptr) observer_->formDestroyed();
+}
 
 float Form::fromPixels(float pixels) const {
     return design_.scale == ScaleMode::Twip ? pixelsToTwips(pixels) : pixels;

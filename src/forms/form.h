@@ -191,6 +191,8 @@ public:
     virtual void visibilityChanged() = 0;
     virtual void focusRequested() = 0;
     virtual void minimizeRequested() = 0;
+    // The form is going away; the observer must not touch it any more.
+    virtual void formDestroyed() {}
 };
 
 enum class ScaleMode { Pixel, Twip };

@@ -80,7 +80,17 @@ FormView::FormView(forms::Form& form, SkinLibrary& skin, const QIcon& icon)
     form.setObserver(this);
 }
 
-FormView::~FormView() { form_.setObserver(nullptr); }
+FormView::~FormView() {
+    if (formAlive_) form_.setObserver(nullptr);
+}
+
+void FormView::formDestroyed() {
+    formAlive_ = false;
+    for (QTimer* timer : timers_) timer->stop();
+    for (auto& [element, widget] : scrollBars_) widget->disconnect(this);
+    scrollBars_.clear();
+    hide();
+}
 
 QScrollBar* FormView::scrollBar(const std::string& name) const {
     for (const auto& [element, widget] : scrollBars_)

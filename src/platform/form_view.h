@@ -38,6 +38,7 @@ public:
     void visibilityChanged() override;
     void focusRequested() override;
     void minimizeRequested() override;
+    void formDestroyed() override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -53,6 +54,7 @@ private:
     void applyGeometry();
 
     forms::Form& form_;
+    bool formAlive_ = true;
     SkinLibrary& skin_;
     std::map<const forms::Element*, QScrollBar*> scrollBars_;
     std::vector<QTimer*> timers_;
