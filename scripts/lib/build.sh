@@ -4,7 +4,7 @@
 #   tovrel_build DIR [CMAKE_OPTION...]
 #
 # DIR is relative to the repository root unless absolute. The build type defaults to
-# RelWithDebInfo (a -DCMAKE_BUILD_TYPE=... among the options wins). Parallel jobs:
+# RelWithDebInfo and Python to /usr/bin/python3 (options given here win). Parallel jobs:
 # TOVREL_JOBS, default the number of cores.
 set -euo pipefail
 
@@ -28,8 +28,11 @@ tovrel_build() {
     rm -rf "$cache" "$dir/CMakeFiles"
   fi
   local jobs=${TOVREL_JOBS:-$(nproc 2>/dev/null || echo 2)}
+  local defaults=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+  # The end-to-end tests run on Debian's own Python, not on one found first in PATH.
+  [[ ! -x /usr/bin/python3 ]] || defaults+=(-DPython3_EXECUTABLE=/usr/bin/python3)
   build__log "configure $dir $*"
-  cmake -S "$TOVREL_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+  cmake -S "$TOVREL_ROOT" -B "$dir" "${defaults[@]}" "$@"
   build__log "build $dir with $jobs jobs"
   cmake --build "$dir" -j "$jobs"
 }
