@@ -1,0 +1,209 @@
+#include "platform/click_sound.h"
+
+#include <pulse/error.h>
+#include <pulse/sample.h>
+#include <pulse/simple.h>
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cmath>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <numbers>
+#include <sstream>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+namespace tovrel::platform {
+
+namespace {
+
+// A click is short; a huge file is played only this far.
+constexpr std::int64_t kMaxSeconds = 600;
+constexpr sf_count_t kChunkFrames = 4096;
+
+// One playback handed to a worker thread. The worker and the caller share
+// it, so a caller that gave up waiting leaves nothing dangling behind.
+struct PlaybackJob {
+    explicit PlaybackJob(PcmSound s) : sound(std::move(s)) {}
+
+    const PcmSound sound;
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    bool reachedServer = false;
+};
+
+void playOnServer(PlaybackJob& job)
+{
+    pa_sample_spec spec{};
+    spec.format = PA_SAMPLE_S16NE;
+    spec.rate = static_cast<std::uint32_t>(job.sound.sampleRate);
+    spec.channels = static_cast<std::uint8_t>(job.sound.channels);
+
+    int error = 0;
+    pa_simple* stream = pa_simple_new(nullptr, "MP3 Tovrel", PA_STREAM_PLAYBACK, nullptr, "Click", &spec, nullptr,
+                                      nullptr, &error);
+    if (stream != nullptr) {
+        {
+            const std::lock_guard lock(job.mutex);
+            job.reachedServer = true;
+        }
+        const auto start = std::chrono::steady_clock::now();
+        const auto& samples = job.sound.samples;
+        if (pa_simple_write(stream, samples.data(), samples.size() * sizeof samples.front(), &error) == 0 &&
+            pa_simple_drain(stream, &error) == 0) {
+            // A sink that renders ahead reports the stream drained a little
+            // before the last of it is heard; the sound cannot be over
+            // before its length has passed.
+            std::this_thread::sleep_until(start + job.sound.duration());
+        }
+        pa_simple_free(stream);
+    }
+    {
+        const std::lock_guard lock(job.mutex);
+        job.done = true;
+    }
+    job.finished.notify_all();
+}
+
+std::vector<std::filesystem::path> xdgDataDirs()
+{
+    std::vector<std::filesystem::path> dirs;
+    if (const char* home = std::getenv("XDG_DATA_HOME"); home != nullptr && *home != '\0') {
+        dirs.emplace_back(home);
+    } else if (const char* user = std::getenv("HOME"); user != nullptr && *user != '\0') {
+        dirs.emplace_back(std::filesystem::path(user) / ".local/share");
+    }
+    const char* system = std::getenv("XDG_DATA_DIRS");
+    std::istringstream list((system != nullptr && *system != '\0') ? system : "/usr/local/share:/usr/share");
+    for (std::string dir; std::getline(list, dir, ':');) {
+        if (!dir.empty()) {
+            dirs.emplace_back(dir);
+        }
+    }
+    return dirs;
+}
+
+}  // namespace
+
+std::int64_t PcmSound::frames() const
+{
+    return channels > 0 ? static_cast<std::int64_t>(samples.size()) / channels : 0;
+}
+
+std::chrono::milliseconds PcmSound::duration() const
+{
+    return sampleRate > 0 ? std::chrono::milliseconds(frames() * 1000 / sampleRate) : std::chrono::milliseconds(0);
+}
+
+std::optional<PcmSound> decodeSoundFile(const std::string& path)
+{
+    // Only regular files: opening a pipe or a device could block for ever.
+    std::error_code error;
+    if (path.empty() || !std::filesystem::is_regular_file(path, error)) {
+        return std::nullopt;
+    }
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr) {
+        return std::nullopt;
+    }
+    const std::unique_ptr<SNDFILE, decltype(&sf_close)> closer(file, &sf_close);
+    if (info.channels <= 0 || info.channels > static_cast<int>(PA_CHANNELS_MAX) || info.samplerate <= 0 ||
+        static_cast<std::uint32_t>(info.samplerate) > PA_RATE_MAX) {
+        return std::nullopt;
+    }
+
+    PcmSound sound;
+    sound.channels = info.channels;
+    sound.sampleRate = info.samplerate;
+    const std::int64_t maxFrames = kMaxSeconds * info.samplerate;
+    std::vector<std::int16_t> chunk(static_cast<std::size_t>(kChunkFrames * info.channels));
+    while (sound.frames() < maxFrames) {
+        const sf_count_t wanted = std::min<sf_count_t>(kChunkFrames, maxFrames - sound.frames());
+        const sf_count_t got = sf_readf_short(file, chunk.data(), wanted);
+        if (got <= 0) {
+            break;
+        }
+        sound.samples.insert(sound.samples.end(), chunk.begin(), chunk.begin() + got * info.channels);
+    }
+    if (sound.samples.empty()) {
+        return std::nullopt;
+    }
+    return sound;
+}
+
+std::optional<std::string> desktopBellFile()
+{
+    for (const auto& dir : xdgDataDirs()) {
+        for (const char* name : {"bell.oga", "bell.ogg", "bell.wav"}) {
+            const auto candidate = dir / "sounds/freedesktop/stereo" / name;
+            std::error_code error;
+            if (std::filesystem::is_regular_file(candidate, error)) {
+                return candidate.string();
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+PcmSound builtInBeep()
+{
+    constexpr int kRate = 44100;
+    constexpr double kHz = 1000.0;
+    constexpr int kFrames = kRate * 150 / 1000;
+    constexpr int kRampFrames = kRate * 5 / 1000;
+    PcmSound beep;
+    beep.channels = 1;
+    beep.sampleRate = kRate;
+    beep.samples.reserve(kFrames);
+    for (int i = 0; i < kFrames; ++i) {
+        const double ramp = std::min({1.0, static_cast<double>(i) / kRampFrames,
+                                      static_cast<double>(kFrames - 1 - i) / kRampFrames});
+        const double value = 0.4 * ramp * std::sin(2.0 * std::numbers::pi * kHz * i / kRate);
+        beep.samples.push_back(static_cast<std::int16_t>(std::lround(value * 32767.0)));
+    }
+    return beep;
+}
+
+void QtClickSound::play(const std::string& path)
+{
+    last_ = {};
+    std::optional<PcmSound> sound = decodeSoundFile(path);
+    Source source = Source::File;
+    if (!sound) {
+        if (const auto bell = desktopBellFile()) {
+            sound = decodeSoundFile(*bell);
+            source = Source::DesktopBell;
+        }
+    }
+    if (!sound) {
+        sound = builtInBeep();
+        source = Source::BuiltInBeep;
+    }
+    last_.source = source;
+
+    auto job = std::make_shared<PlaybackJob>(std::move(*sound));
+    const auto limit = job->sound.duration() + grace_;
+    try {
+        std::thread([job] { playOnServer(*job); }).detach();
+    } catch (const std::system_error&) {
+        return;  // no thread, no sound; the program goes on
+    }
+
+    std::unique_lock lock(job->mutex);
+    if (!job->finished.wait_for(lock, limit, [&job] { return job->done; })) {
+        // The server is too slow; the worker finishes on its own and frees
+        // the job when it is done with it.
+        last_.ending = Ending::TimedOut;
+        return;
+    }
+    last_.ending = job->reachedServer ? Ending::Finished : Ending::NoServer;
+}
+
+}  // namespace tovrel::platform

@@ -1,0 +1,56 @@
+#pragma once
+
+// The Open dialog for the alarm's MP3 file: Qt's own dialog rather than the
+// desktop's, so that it looks and behaves the same everywhere and can be
+// driven by keyboard scripts.
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include <cstdint>
+#include <string>
+
+#include "components/components.h"
+
+class QFileDialog;
+
+namespace tovrel::platform {
+
+class QtFileDialog : public components::FileDialog {
+public:
+    // The flags the windows pass (the classic open-file flag bits).
+    static constexpr std::int32_t kReadOnly = 0x1;
+    static constexpr std::int32_t kHideReadOnly = 0x4;
+    static constexpr std::int32_t kExtensionDifferent = 0x400;
+    static constexpr std::int32_t kPathMustExist = 0x800;
+    static constexpr std::int32_t kFileMustExist = 0x1000;
+
+    static constexpr const char* kTitle = "Open MP3 File";
+    static constexpr const char* kNameFilter = "Mpeg Layer 3 (*.mp3)";
+    static constexpr const char* kInitialFileName = "*.mp3";
+
+    // The dialog is modal to the parent window; null makes it application
+    // modal.
+    explicit QtFileDialog(QWidget* parent = nullptr);
+
+    // Stored as given; the dialog honours what a Qt dialog can. With
+    // kFileMustExist only existing files are accepted, without it any name.
+    // A Qt dialog has no read-only check box and is never read-only, so
+    // kHideReadOnly and kReadOnly change nothing; kPathMustExist is covered
+    // by kFileMustExist, and kExtensionDifferent is a result bit.
+    void setFlags(std::int32_t flags) override;
+    [[nodiscard]] std::int32_t flags() const { return flags_; }
+
+    void showOpen() override;
+    [[nodiscard]] std::string fileName() const override;
+
+private:
+    void configure(QFileDialog& dialog) const;
+
+    QPointer<QWidget> parent_;
+    std::int32_t flags_ = kHideReadOnly | kPathMustExist | kFileMustExist;
+    QString fileName_ = QString::fromLatin1(kInitialFileName);
+};
+
+}  // namespace tovrel::platform
