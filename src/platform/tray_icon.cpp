@@ -36,6 +36,11 @@ void QtTrayIcon::remove()
     QGuiApplication::sync();
 }
 
+bool QtTrayIcon::isAvailable() const
+{
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
 void QtTrayIcon::raiseClick()
 {
     if (Click) {

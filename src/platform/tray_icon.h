@@ -30,6 +30,8 @@ public:
     // Hides the icon and makes sure the window system has taken it away
     // before returning, since the program may end right after.
     void remove() override;
+    // Whether the desktop has a notification area right now.
+    [[nodiscard]] bool isAvailable() const override;
 
     [[nodiscard]] QSystemTrayIcon& systemTrayIcon() { return icon_; }
     [[nodiscard]] QMenu& menu() { return menu_; }
