@@ -1,12 +1,16 @@
 #include "platform/form_view.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
+#include <QWindow>
 #include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <algorithm>
 #include <cmath>
+
+#include <xcb/xcb.h>
 
 namespace tovrel::platform {
 
@@ -159,11 +163,30 @@ void FormView::focusRequested() {
     if (isMinimized()) showNormal();
     raise();
     activateWindow();
+    // Qt stamps its focus request with the time of the last input it saw.
+    // When the alarm fires there was no recent input, and an X server
+    // without a window manager refuses a request older than the last focus
+    // change: the window came up without the focus. The request is made
+    // again, stamped "now", once the window is on screen.
+    if (windowHandle() != nullptr && windowHandle()->isExposed())
+        takeInputFocus();
+    else
+        focusWhenExposed_ = true;
+}
+
+void FormView::takeInputFocus() {
+    focusWhenExposed_ = false;
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (x11 == nullptr || !isVisible()) return;
+    xcb_set_input_focus(x11->connection(), XCB_INPUT_FOCUS_PARENT, static_cast<xcb_window_t>(winId()),
+                        XCB_CURRENT_TIME);
+    xcb_flush(x11->connection());
 }
 
 void FormView::minimizeRequested() { showMinimized(); }
 
 void FormView::paintEvent(QPaintEvent* /*event*/) {
+    if (focusWhenExposed_) takeInputFocus();
     QPainter painter(this);
     const qreal dpr = devicePixelRatioF();
     painter.fillRect(rect(), Qt::white);

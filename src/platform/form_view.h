@@ -52,9 +52,11 @@ private:
     forms::MouseArgs mouseArgs(const QMouseEvent* event, Qt::MouseButtons buttons) const;
     void paintLabel(QPainter& painter, const forms::Label& label);
     void applyGeometry();
+    void takeInputFocus();
 
     forms::Form& form_;
     bool formAlive_ = true;
+    bool focusWhenExposed_ = false;
     SkinLibrary& skin_;
     std::map<const forms::Element*, QScrollBar*> scrollBars_;
     std::vector<QTimer*> timers_;
