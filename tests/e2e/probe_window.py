@@ -135,8 +135,8 @@ def main():
                      | PointerMotionMask | ExposureMask | StructureNotifyMask)
     if args.shape:
         rects = (XRectangle * len(args.shape))()
-        for i, spec in enumerate(args.shape):
-            rx, ry, rw, rh = (int(v) for v in spec.split(","))
+        for i, rect in enumerate(args.shape):
+            rx, ry, rw, rh = (int(v) for v in rect.split(","))
             rects[i] = XRectangle(rx, ry, rw, rh)
         xext.XShapeCombineRectangles(dpy, win, 0, 0, 0, rects, len(args.shape), 0, 0)
 
