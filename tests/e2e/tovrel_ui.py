@@ -2,14 +2,18 @@
 """Driving Tovrel's own window in the end-to-end tests, on top of harness.py.
 
     Element rectangles of the main and About windows (x, y, w, h inside the window).
-    click_button / press_glyph      pointer gestures the skin's image buttons answer to
-    named_windows / wait_named      a program's windows by exact title (and PID)
+    hover / click_button / press_glyph   pointer gestures the skin's image buttons answer to
+    named_windows / wait_named / wait_main_window   a program's windows by exact title and PID
+    open_settings / choose_file     the settings panel and the Open dialog
+    focused_window, wm_state, net_wm_state, OtherWindow (a client that takes the focus)
     FakeClock                       a wall clock the test moves while the program runs
     make_tone_mp3                   a loud sine tone as an MP3 file (sox + lame)
-    tone_level / tone_spans         how much of one frequency the sink carried, and when
-    region_pixels                   pixels of an element in a window screenshot
+    tone_level / tone_spans / first_tone   one frequency in a recording of the sink
+    region_pixels / picture_of      an element's pixels in a screenshot; which skin picture
 """
 import math
+import os
+import re
 import sys
 import time
 from pathlib import Path
@@ -95,15 +99,28 @@ def wait_named(program, name, timeout=10, exclude=()):
     return harness.wait_until(look, timeout, f"a window {name!r} of tovrel")
 
 
+def wait_main_window(program, timeout=20):
+    """The main window: titled like the program, 388 px wide (the tray icon, briefly a
+    top-level window of the same title before trayer takes it in, is 22 px wide)."""
+    def look():
+        program.check_alive("waiting for the main window")
+        for w in named_windows(program.pid, harness.MAIN_WINDOW_TITLE, display=program.display):
+            if harness.geometry(w, program.display).width == 388:
+                return w
+        return None
+    return harness.wait_until(look, timeout, "tovrel's main window")
+
+
+def viewable(win, display=None):
+    """True while the window exists and is mapped (a destroyed window is not)."""
+    res = harness.run(["xwininfo", "-id", str(win)], display=display, check=False)
+    return res.returncode == 0 and "IsViewable" in res.stdout
+
+
 def wait_gone(program, win, timeout=10):
-    harness.wait_until(lambda: not harness.geometry(win, program.display).viewable
-                       if window_exists(win, program.display) else True,
-                       timeout, f"window {win} to be unmapped")
-
-
-def window_exists(win, display=None):
-    return harness.run(["xwininfo", "-id", str(win)], display=display,
-                       check=False).returncode == 0
+    """Until the window is unmapped or destroyed."""
+    harness.wait_until(lambda: not viewable(win, program.display), timeout,
+                       f"window {win} to go away")
 
 
 def focused_window(display=None):
@@ -114,11 +131,46 @@ def focused_window(display=None):
         return None
 
 
-def transient_for(win, display=None):
-    out = harness.run(["xprop", "-id", str(win), "WM_TRANSIENT_FOR"], display=display,
+def wm_state(win, display=None):
+    """The window's ICCCM WM_STATE ("Normal", "Iconic", "Withdrawn") or None when unset."""
+    out = harness.run(["xprop", "-id", str(win), "WM_STATE"], display=display,
                       check=False).stdout
-    m = __import__("re").search(r"window id # (0x[0-9a-f]+)", out)
-    return int(m.group(1), 16) if m else None
+    m = re.search(r"window state:\s*(\w+)", out)
+    return m.group(1) if m else None
+
+
+def net_wm_state(win, display=None):
+    out = harness.run(["xprop", "-id", str(win), "_NET_WM_STATE"], display=display,
+                      check=False).stdout
+    return set(re.findall(r"_NET_WM_STATE_\w+", out))
+
+
+class OtherWindow:
+    """A plain X client (probe_window.py) that can take the keyboard focus away."""
+
+    def __init__(self, name="another program", geometry="200x100+760+620", display=None):
+        argv = [sys.executable, Path(__file__).resolve().parent / "probe_window.py",
+                "--name", name, "--geometry", geometry]
+        env = dict(os.environ, DISPLAY=display) if display else None
+        self.display = display
+        self.proc = harness.Proc(argv, name="probe", env=env)
+
+        def ready():
+            if not self.proc.alive():
+                raise harness.HarnessError("probe window failed\n" + self.proc.describe())
+            for line in self.proc.stdout_text().splitlines():
+                if line.startswith("READY "):
+                    return int(line.split()[1])
+            return None
+        self.window = harness.wait_until(ready, 10, f"window {name!r}")
+
+    def take_focus(self):
+        harness.focus(self.window, self.display)
+        harness.wait_until(lambda: focused_window(self.display) == self.window, 5,
+                           "the other window to have the focus")
+
+    def stop(self):
+        self.proc.stop()
 
 
 def wait_height(win, height, timeout=5, display=None):
@@ -213,7 +265,10 @@ def _goertzel(chunk, freq, rate):
 
 def tone_level(rec, freq, start=None, end=None):
     """Amplitude of freq between two recording times (seconds), 0..1 of full scale."""
-    return _goertzel(rec._range(start, end), freq, rec.rate)
+    s = rec.samples()
+    a = 0 if start is None else max(0, int(start * rec.rate))
+    b = len(s) if end is None else max(a, min(len(s), int(end * rec.rate)))
+    return _goertzel(s[a:b], freq, rec.rate)
 
 
 def tone_spans(rec, freq, threshold=0.05, ms=20, min_gap=0.15):
@@ -248,6 +303,18 @@ def region_pixels(image, rect, origin=(0, 0)):
     x, y, w, h = rect
     ox, oy = origin
     return [image.pixel(ox + x + i, oy + y + j) for j in range(h) for i in range(w)]
+
+
+def picture_of(image, rect, names, origin=(0, 0)):
+    """Which of the skin pictures assets/<name>.png the element shows: the name whose
+    pixels all match, or None. The element's first row may be cut by the window's
+    shape, so rows from the second on are compared."""
+    x, y, w, h = rect
+    shown = region_pixels(image, (x, y + 1, w, h - 1), origin)
+    for name in names:
+        if png_pixels(ASSETS / f"{name}.png", (0, 1, w, h - 1)) == shown:
+            return name
+    return None
 
 
 def png_pixels(path, rect=None):
