@@ -184,17 +184,34 @@ def open_settings(win, display=None):
 
 
 def choose_file(program, win, path):
-    """Browse, type the full path into the Open dialog's file name box, Enter."""
+    """Browse, type the full path into the Open dialog's file name box, Enter.
+
+    Typing goes through the X server as key events; should the dialog still be open
+    after that (a key lost while it was being laid out), a screenshot is kept and the
+    path typed once more."""
     click_button(win, BROWSE_BUTTON, program.display)
     dialog = wait_named(program, OPEN_DIALOG_TITLE, timeout=15)
-    harness.focus(dialog, program.display)
-    time.sleep(0.3)
-    harness.key("ctrl+a", display=program.display)
-    harness.type_text(str(path), display=program.display)
-    harness.key("Return", display=program.display)
-    harness.wait_until(lambda: not named_windows(program.pid, OPEN_DIALOG_TITLE,
-                                                 display=program.display),
-                       10, "the Open dialog to close")
+
+    def dialog_closed():
+        return not named_windows(program.pid, OPEN_DIALOG_TITLE, display=program.display)
+
+    for attempt in (1, 2):
+        harness.focus(dialog, program.display)
+        time.sleep(0.3)
+        harness.key("ctrl+a", display=program.display)
+        harness.type_text(str(path), display=program.display)
+        harness.key("Return", display=program.display)
+        try:
+            harness.wait_until(dialog_closed, 5 * attempt, "the Open dialog to close")
+            return
+        except harness.HarnessError:
+            name = f"still-open-{os.getpid()}-{attempt}.png"
+            shot = harness.screenshot(harness.test_output_dir("open-dialog") / name,
+                                      display=program.display)
+            print(f"\n  the Open dialog was still open after typing the path (try {attempt}); "
+                  f"screenshot {shot}", file=sys.stderr)
+            if attempt == 2:
+                raise
 
 
 # --------------------------------------------------------------------------- clock
