@@ -65,8 +65,8 @@ class TovrelCase(unittest.TestCase):
         return max(ends) - at if ends else float("nan")
 
     def tone_spans_text(self, rec):
-        return (f"{TONE_HZ} Hz heard at {[(round(a, 2), round(b, 2)) for a, b in ui.tone_spans(rec, TONE_HZ)]}"
-                f" s of {rec.wav_path}")
+        spans = [(round(a, 2), round(b, 2)) for a, b in ui.tone_spans(rec, TONE_HZ)]
+        return f"{TONE_HZ} Hz heard at {spans} s of {rec.wav_path}"
 
 
 class AlarmCycleTest(TovrelCase):
@@ -86,6 +86,7 @@ class AlarmCycleTest(TovrelCase):
                            5, "the alarm status to change from Off")
         self.assertEqual(harness.geometry(win).height, ui.EXPANDED_HEIGHT)
 
+        # Another program has the focus (and the newest input) when the alarm comes.
         other = ui.OtherWindow()
         self.addCleanup(other.stop)
         other.take_focus()
