@@ -40,13 +40,13 @@ struct PlaybackJob {
 
 void playOnServer(PlaybackJob& job)
 {
-    pa_sample_spec spec{};
-    spec.format = PA_SAMPLE_S16NE;
-    spec.rate = static_cast<std::uint32_t>(job.sound.sampleRate);
-    spec.channels = static_cast<std::uint8_t>(job.sound.channels);
+    pa_sample_spec format{};
+    format.format = PA_SAMPLE_S16NE;
+    format.rate = static_cast<std::uint32_t>(job.sound.sampleRate);
+    format.channels = static_cast<std::uint8_t>(job.sound.channels);
 
     int error = 0;
-    pa_simple* stream = pa_simple_new(nullptr, "MP3 Tovrel", PA_STREAM_PLAYBACK, nullptr, "Click", &spec, nullptr,
+    pa_simple* stream = pa_simple_new(nullptr, "MP3 Tovrel", PA_STREAM_PLAYBACK, nullptr, "Click", &format, nullptr,
                                       nullptr, &error);
     if (stream != nullptr) {
         {

@@ -359,7 +359,11 @@ QtMediaPlayer::QtMediaPlayer(QObject* parent)
 {
     output_.setDevice(device_);
     player_.setAudioOutput(&output_);
-    player_.setLoops(QMediaPlayer::Infinite);
+    // Repeating is done here, not by the player's own looping: with
+    // GStreamer, a file that starts over by seeking back (which that looping
+    // and a setPosition(0) both do) is now and then silent from the second
+    // round on while its position runs on. Loading it afresh always sounds.
+    player_.setLoops(QMediaPlayer::Once);
 
     connect(&devices_, &QMediaDevices::audioOutputsChanged, this, &QtMediaPlayer::followDefaultOutput);
     sinkWatcher_ = std::make_unique<DefaultSinkWatcher>([this](const QString& name) {
@@ -374,10 +378,10 @@ QtMediaPlayer::QtMediaPlayer(QObject* parent)
     connect(&player_, &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus status) {
         if (status == QMediaPlayer::InvalidMedia) {
             fallBackToTone();
-        } else if (status == QMediaPlayer::EndOfMedia && playing_ && !toneSink_) {
-            // Looping is the framework's job; should it stop at the end
-            // anyway, start over so that the alarm keeps ringing.
-            player_.setPosition(0);
+        } else if (status == QMediaPlayer::EndOfMedia && playing_ && fileLoaded_) {
+            const QUrl source = player_.source();
+            player_.setSource(QUrl());
+            player_.setSource(source);
             player_.play();
         }
     });

@@ -40,7 +40,9 @@ public:
     // Takes effect at the next play().
     void setMediaFile(const std::string& path) override;
     // The file is loaded here rather than when it is set: a file that
-    // waited loaded for its alarm starts with seconds of silence.
+    // waited loaded for its alarm starts with seconds of silence. Each
+    // round is loaded afresh too (see the constructor), which leaves a
+    // pause of about 0.2 s between rounds.
     void play() override;
     // Seconds, while playing; see kToneCycleSeconds for the tone.
     double length() override;
@@ -57,9 +59,10 @@ public:
 
     // Whether the file is worth handing to the media framework: it exists,
     // is a readable, non-empty regular file and starts like an audio file
-    // the framework decodes here (MP3 with or without an ID3 tag, WAVE,
-    // Ogg, FLAC). A failed load costs the framework a blocking second on
-    // stop(), so anything else goes straight to the tone.
+    // the framework decodes here: MP3 (two MPEG audio frames in a row, with
+    // or without an ID3v2 tag before them), WAVE, Ogg or FLAC. After a
+    // failed load the framework blocks the GUI thread for a second on the
+    // next call, so anything else goes straight to the tone.
     [[nodiscard]] static bool looksPlayable(const QString& path);
 
 private:

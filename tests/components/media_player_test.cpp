@@ -1,0 +1,299 @@
+// The alarm player against a real sound server: the null sink named by
+// PULSE_SERVER, whose monitor the tests record.
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <iostream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/media_player.h"
+#include "support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using tovrel::platform::QtMediaPlayer;
+using tovrel::testing::analyse;
+using tovrel::testing::analyseSounding;
+using tovrel::testing::kAudibleRms;
+using tovrel::testing::pumpEvents;
+using tovrel::testing::SinkRecording;
+using tovrel::testing::waitUntil;
+
+// stop() runs on the GUI thread when the user dismisses the alarm.
+constexpr auto kQuickStop = 250ms;
+constexpr int kFileHz = 300;
+constexpr int kToneHz = 880;
+
+std::chrono::milliseconds timed(const std::function<void()>& action)
+{
+    QElapsedTimer clock;
+    clock.start();
+    action();
+    return std::chrono::milliseconds(clock.elapsed());
+}
+
+class PlayerAtSink : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!tovrel::testing::soundServerAvailable()) {
+            GTEST_SKIP() << "no sound server at PULSE_SERVER";
+        }
+        ASSERT_TRUE(folder.isValid());
+    }
+
+    QString file(const char* name) const { return QDir(folder.path()).filePath(name); }
+
+    QString writeFile(const char* name, const QByteArray& bytes) const
+    {
+        QFile out(file(name));
+        EXPECT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(bytes);
+        return out.fileName();
+    }
+
+    // Plays what is set for a while, recording the sink, and stops.
+    // Returns how long stop() took.
+    std::chrono::milliseconds playRecorded(std::chrono::milliseconds time)
+    {
+        SinkRecording recording(file("heard.wav"));
+        EXPECT_TRUE(recording.started());
+        player.play();
+        pumpEvents(time);
+        const auto stopping = timed([this] { player.stop(); });
+        pumpEvents(600ms);  // silence after the stop goes into the recording
+        recording.finish();
+        return stopping;
+    }
+
+    // The built-in tone is playing and can be heard.
+    void expectToneHeard(const char* what)
+    {
+        SCOPED_TRACE(what);
+        SinkRecording recording(file("heard.wav"));
+        ASSERT_TRUE(recording.started());
+        player.play();
+        EXPECT_TRUE(player.isPlaying());
+        EXPECT_TRUE(player.playingFallbackTone());
+        pumpEvents(1200ms);
+        EXPECT_DOUBLE_EQ(player.length(), QtMediaPlayer::kToneCycleSeconds);
+        const double position = player.position();
+        EXPECT_GT(position, 0.5) << "the tone's position does not run";
+        EXPECT_LT(position, QtMediaPlayer::kToneCycleSeconds);
+        EXPECT_LT(timed([this] { player.stop(); }), kQuickStop);
+        EXPECT_FALSE(player.playingFallbackTone());
+        recording.finish();
+
+        const auto beep = analyseSounding(file("heard.wav"), 0.08);
+        ASSERT_TRUE(beep) << "nothing reached the sink";
+        EXPECT_GT(beep->rmsAmplitude, kAudibleRms);
+        EXPECT_NEAR(beep->roughHz, kToneHz, 60);
+    }
+
+    QTemporaryDir folder;
+    QtMediaPlayer player;
+};
+
+TEST_F(PlayerAtSink, StopBeforeAnythingWasLoadedIsHarmlessAndQuick)
+{
+    EXPECT_LT(timed([this] { player.stop(); }), 50ms);
+    EXPECT_FALSE(player.isPlaying());
+    EXPECT_EQ(player.length(), 0.0);
+    EXPECT_EQ(player.position(), 0.0);
+    player.stop();
+    EXPECT_FALSE(player.playingFallbackTone());
+}
+
+TEST_F(PlayerAtSink, PlaysAnMp3OverAndOverWithSaneLengthAndPosition)
+{
+    const QString mp3 = file("song.mp3");
+    ASSERT_TRUE(tovrel::testing::makeMp3(mp3, 1.0, kFileHz));
+    player.setMediaFile(mp3.toStdString());
+
+    SinkRecording recording(file("heard.wav"));
+    ASSERT_TRUE(recording.started());
+    const auto starting = timed([this] { player.play(); });
+    EXPECT_LT(starting, 100ms) << "play() must return at once";
+    ASSERT_TRUE(waitUntil([this] { return player.length() > 0.0; }, 3s)) << "length never known";
+    EXPECT_NEAR(player.length(), 1.0, 0.1);
+
+    // Watch the position through a few rounds: it stays within the file and
+    // starts over at the end.
+    std::vector<double> positions;
+    waitUntil(
+        [&] {
+            positions.push_back(player.position());
+            return false;
+        },
+        3000ms);
+    int restarts = 0;
+    for (std::size_t i = 1; i < positions.size(); ++i) {
+        EXPECT_GE(positions[i], 0.0);
+        EXPECT_LE(positions[i], player.length() + 0.05);
+        if (positions[i] + 0.5 < positions[i - 1]) {
+            ++restarts;
+        }
+    }
+    EXPECT_GE(restarts, 2) << "the file did not repeat";
+    EXPECT_FALSE(player.playingFallbackTone());
+
+    const auto stopping = timed([this] { player.stop(); });
+    EXPECT_LT(stopping, kQuickStop);
+    std::cout << "[ measure  ] stop() during mp3 playback took " << stopping.count() << " ms\n";
+    pumpEvents(800ms);
+    recording.finish();
+
+    const auto heard = analyseSounding(file("heard.wav"));
+    ASSERT_TRUE(heard) << "nothing reached the sink";
+    EXPECT_NEAR(heard->roughHz, kFileHz, 20) << "not the file's sound";
+    EXPECT_GT(heard->seconds, 2.5) << "the sound did not go on past the file's end";
+    const auto all = analyse(file("heard.wav"));
+    ASSERT_TRUE(all);
+    const auto after = analyse(file("heard.wav"), all->seconds - 0.5);
+    ASSERT_TRUE(after);
+    EXPECT_LT(after->maxAmplitude, 0.01) << "still sounding after stop()";
+}
+
+TEST_F(PlayerAtSink, Mp3WithId3TagPlaysToo)
+{
+    const QString mp3 = file("tagged.mp3");
+    ASSERT_TRUE(tovrel::testing::makeMp3(mp3, 1.0, kFileHz, true));
+    EXPECT_TRUE(QtMediaPlayer::looksPlayable(mp3));
+    player.setMediaFile(mp3.toStdString());
+    const auto stopping = playRecorded(1500ms);
+    EXPECT_FALSE(player.playingFallbackTone());
+    EXPECT_LT(stopping, kQuickStop);
+    const auto heard = analyseSounding(file("heard.wav"));
+    ASSERT_TRUE(heard);
+    EXPECT_NEAR(heard->roughHz, kFileHz, 20);
+}
+
+TEST_F(PlayerAtSink, FilesThatCannotBePlayedSoundTheAlarmTone)
+{
+    QByteArray noise(8192, '\0');
+    QRandomGenerator random(20240601);
+    for (auto& byte : noise) {
+        byte = static_cast<char>(random.bounded(256));
+    }
+    noise[0] = 'x';  // not a frame sync by chance
+    const std::vector<std::pair<const char*, QString>> cases{
+        {"missing file", file("missing.mp3")},
+        {"empty file", writeFile("empty.mp3", {})},
+        {"folder", folder.path()},
+        {"random bytes", writeFile("noise.mp3", noise)},
+        {"text named .mp3", writeFile("readme.mp3", "Wake up at seven.\n")},
+        {"frame header over garbage", writeFile("fake.mp3", QByteArray("\xFF\xFB\x50\xC4", 4) + QByteArray(4000, 'U'))},
+        {"no file at all", QString()},
+    };
+    for (const auto& [what, path] : cases) {
+        EXPECT_FALSE(QtMediaPlayer::looksPlayable(path)) << what;
+        player.setMediaFile(path.toStdString());
+        EXPECT_EQ(player.length(), 0.0) << what << ": nothing is loaded";
+        expectToneHeard(what);
+    }
+}
+
+TEST_F(PlayerAtSink, UnreadableFileSoundsTheAlarmTone)
+{
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "root reads any file";
+    }
+    const QString mp3 = file("locked.mp3");
+    ASSERT_TRUE(tovrel::testing::makeMp3(mp3, 1.0, kFileHz));
+    ASSERT_TRUE(QFile::setPermissions(mp3, QFileDevice::WriteOwner));
+    EXPECT_FALSE(QtMediaPlayer::looksPlayable(mp3));
+    player.setMediaFile(mp3.toStdString());
+    expectToneHeard("unreadable");
+}
+
+TEST_F(PlayerAtSink, FileGoneBeforeTheAlarmSoundsTheTone)
+{
+    const QString mp3 = file("song.mp3");
+    ASSERT_TRUE(tovrel::testing::makeMp3(mp3, 1.0, kFileHz));
+    player.setMediaFile(mp3.toStdString());
+    ASSERT_TRUE(QFile::remove(mp3));
+    expectToneHeard("removed after choosing");
+}
+
+TEST_F(PlayerAtSink, FileTheDecoderRejectsFallsBackAndLeavesThePlayerUsable)
+{
+    // A wave header over garbage gets past the first look; the decoder's
+    // error must still end in the tone, and cost neither stop() nor the
+    // next alarm the pipeline's second-long wait.
+    QByteArray bytes("RIFF\x20\x4e\0\0WAVE", 12);
+    bytes.append(QByteArray(20000, '\x55'));
+    const QString fake = writeFile("broken.wav", bytes);
+    ASSERT_TRUE(QtMediaPlayer::looksPlayable(fake));
+
+    player.setMediaFile(fake.toStdString());
+    SinkRecording recording(file("heard.wav"));
+    ASSERT_TRUE(recording.started());
+    player.play();
+    EXPECT_TRUE(waitUntil([this] { return player.playingFallbackTone(); }, 5s)) << "no fallback after the error";
+    pumpEvents(1000ms);
+    const auto stopping = timed([this] { player.stop(); });
+    std::cout << "[ measure  ] stop() after a decoder error took " << stopping.count() << " ms\n";
+    EXPECT_LT(stopping, kQuickStop);
+    recording.finish();
+    const auto beep = analyseSounding(file("heard.wav"), 0.08);
+    ASSERT_TRUE(beep) << "nothing reached the sink";
+    EXPECT_NEAR(beep->roughHz, kToneHz, 60);
+
+    const QString good = file("song.mp3");
+    ASSERT_TRUE(tovrel::testing::makeMp3(good, 1.0, kFileHz));
+    player.setMediaFile(good.toStdString());
+    EXPECT_LT(timed([this] { player.play(); }), 100ms);
+    EXPECT_TRUE(waitUntil([this] { return player.position() > 0.2; }, 3s));
+    EXPECT_FALSE(player.playingFallbackTone());
+    EXPECT_LT(timed([this] { player.stop(); }), kQuickStop);
+}
+
+TEST_F(PlayerAtSink, LaterAlarmsSoundFromTheStartLikeTheFirst)
+{
+    // The file is chosen long before its alarm, and one alarm follows
+    // another; each must be heard from the moment it starts.
+    const QString mp3 = file("song.mp3");
+    ASSERT_TRUE(tovrel::testing::makeMp3(mp3, 1.0, kFileHz));
+    player.setMediaFile(mp3.toStdString());
+    for (const char* alarm : {"first", "second"}) {
+        SCOPED_TRACE(alarm);
+        pumpEvents(2s);
+        playRecorded(2s);
+        const auto heard = analyseSounding(file("heard.wav"));
+        ASSERT_TRUE(heard) << "nothing reached the sink";
+        EXPECT_GT(heard->seconds, 1.5) << "of 2 s played";
+        EXPECT_NEAR(heard->roughHz, kFileHz, 10);
+        EXPECT_EQ(player.length(), 0.0) << "stopped, nothing is loaded";
+    }
+}
+
+TEST_F(PlayerAtSink, NewFileDuringPlaybackTakesOverAtTheNextPlay)
+{
+    const QString first = file("first.mp3");
+    ASSERT_TRUE(tovrel::testing::makeMp3(first, 1.0, kFileHz));
+    player.setMediaFile(first.toStdString());
+    player.play();
+    ASSERT_TRUE(waitUntil([this] { return player.position() > 0.1; }, 3s));
+
+    player.setMediaFile(file("missing.mp3").toStdString());
+    pumpEvents(300ms);
+    EXPECT_FALSE(player.playingFallbackTone()) << "the playing file was cut off";
+    EXPECT_GT(player.length(), 0.5);
+
+    player.play();
+    EXPECT_TRUE(player.playingFallbackTone());
+    player.stop();
+}
+
+}  // namespace

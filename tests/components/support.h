@@ -1,0 +1,73 @@
+#pragma once
+
+// Helpers for the component tests: running tools, making sound files,
+// listening at the sound server's sink, and waiting with the event loop.
+
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QProcess;
+
+namespace tovrel::testing {
+
+// Runs a program to its end; the exit code, or nothing when it could not
+// start, crashed or ran too long.
+std::optional<int> run(const QString& program, const QStringList& arguments,
+                       std::chrono::milliseconds timeout = std::chrono::seconds(20));
+bool haveProgram(const QString& program);
+
+// A sine tone written by sox, e.g. makeWav(path, 0.5, 440, 44100, 2).
+bool makeWav(const QString& path, double seconds, int hz, int rate = 44100, int channels = 1);
+// The same tone encoded by lame, optionally behind an ID3v2 tag.
+bool makeMp3(const QString& path, double seconds, int hz, bool id3Tag = false);
+
+// Whether the sound server named in PULSE_SERVER answers.
+bool soundServerAvailable();
+
+// Sound figures of (part of) a recording, as sox reports them.
+struct SoundStats {
+    double seconds = 0.0;
+    double rmsAmplitude = 0.0;
+    double maxAmplitude = 0.0;
+    double roughHz = 0.0;
+};
+// From `start` seconds on, `length` seconds long (the rest when negative).
+std::optional<SoundStats> analyse(const QString& wavPath, double start = 0.0, double length = -1.0);
+// The sounding part of a recording: from the first sound on, `length`
+// seconds long, or up to the last sound when negative. Nothing when the
+// recording is silent throughout.
+std::optional<SoundStats> analyseSounding(const QString& wavPath, double length = -1.0);
+// Sound louder than the null sink's silence.
+constexpr double kAudibleRms = 0.01;
+
+// Records what a sink plays (its monitor; the default sink's unless named)
+// into a wave file while it lives, or until finish().
+class SinkRecording {
+public:
+    explicit SinkRecording(const QString& wavPath, const QString& monitor = "@DEFAULT_MONITOR@");
+    ~SinkRecording();
+    SinkRecording(const SinkRecording&) = delete;
+    SinkRecording& operator=(const SinkRecording&) = delete;
+
+    // False when the recorder did not start.
+    [[nodiscard]] bool started() const;
+    // Ends the recording and returns its figures.
+    std::optional<SoundStats> finish();
+
+private:
+    QString path_;
+    std::unique_ptr<QProcess> recorder_;
+};
+
+// Runs the event loop until the condition holds or the time is up; the
+// condition's last value.
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
+// Runs the event loop for the given time.
+void pumpEvents(std::chrono::milliseconds time);
+
+}  // namespace tovrel::testing
