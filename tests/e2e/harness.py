@@ -346,12 +346,12 @@ def find_windows(name=None, pid=None, visible=True, display=None):
     argv = ["xdotool", "search"]
     if visible:
         argv.append("--onlyvisible")
+    if name is not None and pid is not None:
+        argv.append("--all")  # both must match; xdotool takes either by default
     if pid is not None:
         argv += ["--pid", str(pid)]
     if name is not None:
-        argv += ["--name", "^" + _ere_escape(name) + "$"]
-    if name is not None and pid is not None:
-        argv.append("--all")  # both must match; xdotool takes either by default
+        argv += ["--name", "^" + _ere_escape(name) + "$"]  # the pattern comes last
     res = run(argv, display=display, check=False)
     return [int(w) for w in res.stdout.split()]
 
