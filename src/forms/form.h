@@ -44,7 +44,6 @@ public:
     // 1-based position in the window's creation order.
     [[nodiscard]] int index() const { return index_; }
     [[nodiscard]] const Rect& rect() const { return rect_; }
-    [[nodiscard]] Form& form() const { return form_; }
 
     [[nodiscard]] Flag Visible() const { return visible_; }
     void setVisible(Flag value);
@@ -263,7 +262,6 @@ public:
     MouseHandler Form_MouseUp;
 
     void setObserver(FormObserver* observer) { observer_ = observer; }
-    [[nodiscard]] FormObserver* observer() const { return observer_; }
 
 protected:
     template <class T, class... Args>

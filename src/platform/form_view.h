@@ -23,7 +23,6 @@ public:
     FormView(forms::Form& form, SkinLibrary& skin, const QIcon& icon);
     ~FormView() override;
 
-    [[nodiscard]] forms::Form& form() const { return form_; }
     [[nodiscard]] QScrollBar* scrollBar(const std::string& name) const;
     // An element's rectangle in the window's pixels.
     [[nodiscard]] QRect pixelRect(const forms::Rect& rect) const;

@@ -9,15 +9,15 @@ using skin::reset;
 
 void FrmTovrel::AlarmUON_MouseMove(const forms::MouseArgs& /*a*/) {
     skin::hoverFace(alarmOnFace(), alarmOffFace());
-    reset(snoozeButton());
-    reset(browseButton());
-    reset(settingButton());
-    reset(miniButton());
-    reset(closeButton());
+    resetAroundAlarmButton();
 }
 
 void FrmTovrel::AlarmUOFF_MouseMove(const forms::MouseArgs& /*a*/) {
     skin::hoverFace(alarmOffFace(), alarmOnFace());
+    resetAroundAlarmButton();
+}
+
+void FrmTovrel::resetAroundAlarmButton() {
     reset(snoozeButton());
     reset(browseButton());
     reset(settingButton());

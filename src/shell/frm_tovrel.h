@@ -119,8 +119,6 @@ public:
     FrmAbout& About();
     [[nodiscard]] FrmAbout* aboutIfLoaded() const { return about_.get(); }
 
-    [[nodiscard]] components::Desktop& desktop() const { return desktop_; }
-
     // The buttons as image stacks.
     [[nodiscard]] skin::ThreeStateButton alarmOnFace() const { return {AlarmUON, AlarmMON, AlarmDON}; }
     [[nodiscard]] skin::ThreeStateButton alarmOffFace() const { return {AlarmUOFF, AlarmMOFF, AlarmDOFF}; }
@@ -136,6 +134,8 @@ private:
     // The alarm's moment: play the file, bring the window up.
     void fireAlarm();
     void playClick();
+    // What a hover on either face of the alarm button puts back to normal.
+    void resetAroundAlarmButton();
 
     components::Desktop& desktop_;
     components::ClickSound& click_;
