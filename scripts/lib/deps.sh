@@ -7,7 +7,8 @@
 #   deps_install_display         what running the program without a display needs
 #   deps_install_test            what the test suites need (build + services + tools)
 #
-# Works as root or through sudo; never asks questions (DEBIAN_FRONTEND=noninteractive).
+# Works as root or through sudo; never asks questions (DEBIAN_FRONTEND=noninteractive);
+# waits up to 10 minutes for another apt or dpkg run to let go of its lock.
 set -euo pipefail
 
 TOVREL_PKGS_BUILD=(
@@ -51,10 +52,11 @@ deps_install() {
   deps__log "installing: ${missing[*]}"
   local env=(env DEBIAN_FRONTEND=noninteractive)
   if ((deps__apt_updated == 0)); then
-    "${sudo[@]}" "${env[@]}" apt-get update -q </dev/null
+    "${sudo[@]}" "${env[@]}" apt-get update -q -o DPkg::Lock::Timeout=600 </dev/null
     deps__apt_updated=1
   fi
-  "${sudo[@]}" "${env[@]}" apt-get install -y -q -o Dpkg::Use-Pty=0 "${missing[@]}" </dev/null
+  "${sudo[@]}" "${env[@]}" apt-get install -y -q -o Dpkg::Use-Pty=0 \
+    -o DPkg::Lock::Timeout=600 "${missing[@]}" </dev/null
   mapfile -t missing < <(deps_missing "$@")
   if ((${#missing[@]})); then
     deps__log "still missing after install: ${missing[*]}"
