@@ -1,6 +1,5 @@
 #include "clock/clock_text.h"
 
-#include <cstdio>
 
 namespace tovrel::clock {
 
@@ -15,15 +14,33 @@ bool FormatIsTwelveHour(std::string_view timeFormat) {
     return false;
 }
 
+namespace {
+
+void appendTwoDigits(std::string& out, int value) {
+    out += static_cast<char>('0' + value / 10 % 10);
+    out += static_cast<char>('0' + value % 10);
+}
+
+}  // namespace
+
+// Written by hand rather than with a formatting call: the clock is rendered
+// twenty times a second for as long as the program runs.
 std::string RenderClockText(bool twelveHour, int hour, int minute, int second) {
-    char buf[32];
+    std::string text;
+    text.reserve(11);
     if (twelveHour) {
         const int h12 = hour % 12 == 0 ? 12 : hour % 12;
-        std::snprintf(buf, sizeof buf, "%d:%02d:%02d %s", h12, minute, second, hour < 12 ? "AM" : "PM");
+        if (h12 >= 10) text += '1';
+        text += static_cast<char>('0' + h12 % 10);
     } else {
-        std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", hour, minute, second);
+        appendTwoDigits(text, hour);
     }
-    return buf;
+    text += ':';
+    appendTwoDigits(text, minute);
+    text += ':';
+    appendTwoDigits(text, second);
+    if (twelveHour) text += hour < 12 ? " AM" : " PM";
+    return text;
 }
 
 }  // namespace tovrel::clock

@@ -1,19 +1,28 @@
 #include "platform/desktop.h"
 
+#include <ctime>
+
 #include <QCoreApplication>
 #include <QLocale>
 #include <QMessageBox>
-#include <QTime>
 
 #include "clock/clock_text.h"
 
 namespace tovrel::platform {
 
 std::string systemClockText() {
-    const bool twelve =
+    // The system locale of a running program does not change here (it comes from the
+    // environment it was started with), so its 12/24-hour choice is read once.
+    static const bool twelve =
         clock::FormatIsTwelveHour(QLocale::system().timeFormat(QLocale::LongFormat).toStdString());
-    const QTime now = QTime::currentTime();
-    return clock::RenderClockText(twelve, now.hour(), now.minute(), now.second());
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    // tzset() before each conversion: a change of the system's time zone shows at the
+    // next tick (localtime_r alone would keep the zone it first saw).
+    tzset();
+    tm local{};
+    localtime_r(&now.tv_sec, &local);
+    return clock::RenderClockText(twelve, local.tm_hour, local.tm_min, local.tm_sec);
 }
 
 QtDesktop::QtDesktop(QString programDirectory)
