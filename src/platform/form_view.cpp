@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QWindow>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -38,6 +39,27 @@ std::int16_t shiftBits(Qt::KeyboardModifiers modifiers) {
     return bits;
 }
 
+// The selectors' arrow keys move the thumb the way they point. Qt's scroll bar
+// inverts its controls so that Page Down goes down the content, which on a
+// horizontal bar also makes Right lower the value: Right would move the alarm
+// time back. Up/Down, Page Up/Down, Home and End keep Qt's meaning.
+class SelectorBar : public QScrollBar {
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        const bool left = event->key() == Qt::Key_Left, right = event->key() == Qt::Key_Right;
+        if (orientation() != Qt::Horizontal || !(left || right)) {
+            QScrollBar::keyPressEvent(event);
+            return;
+        }
+        const bool towardsMaximum = right != isRightToLeft();
+        triggerAction(towardsMaximum ? SliderSingleStepAdd : SliderSingleStepSub);
+        event->accept();
+    }
+};
+
 }  // namespace
 
 FormView::FormView(forms::Form& form, SkinLibrary& skin, const QIcon& icon)
@@ -51,7 +73,7 @@ FormView::FormView(forms::Form& form, SkinLibrary& skin, const QIcon& icon)
     std::vector<std::pair<int, QScrollBar*>> tabOrder;
     for (const auto& element : form.elements()) {
         if (auto* bar = dynamic_cast<forms::ScrollBar*>(element.get())) {
-            auto* widget = new QScrollBar(Qt::Horizontal, this);
+            auto* widget = new SelectorBar(Qt::Horizontal, this);
             widget->setObjectName(QString::fromStdString(bar->name()));
             widget->setGeometry(pixelRect(bar->rect()));
             widget->setRange(bar->Min(), bar->Max());

@@ -166,6 +166,24 @@ TEST_F(ViewTest, ScrollBarsAreBoundBothWaysAndHoldTheFocusInOrder) {
     EXPECT_EQ(view->focusPolicy(), Qt::NoFocus);
 }
 
+TEST_F(ViewTest, SelectorKeysMoveTheThumbTheWayTheyPoint) {
+    QScrollBar* alarm = view->scrollBar("ScrlAlarmChg");
+    ASSERT_TRUE(alarm);
+    const std::pair<Qt::Key, int> keys[] = {
+        {Qt::Key_Right, 1},   {Qt::Key_Right, 2},    {Qt::Key_Left, 1},   {Qt::Key_Down, 2},
+        {Qt::Key_Up, 1},      {Qt::Key_PageDown, 11}, {Qt::Key_PageUp, 1}, {Qt::Key_End, 1439},
+        {Qt::Key_Right, 1439}, {Qt::Key_Home, 0},     {Qt::Key_Left, 0},
+    };
+    for (const auto& [key, value] : keys) {
+        QTest::keyClick(alarm, key);
+        EXPECT_EQ(main.ScrlAlarmChg.Value(), value) << "after key " << key;
+    }
+    QTest::keyClick(alarm, Qt::Key_Right);
+    EXPECT_EQ(main.LblAlarmTime.Caption(), "12:01 AM");
+    QTest::keyClick(alarm, Qt::Key_Right, Qt::KeypadModifier);
+    EXPECT_EQ(main.ScrlAlarmChg.Value(), 2) << "the keypad's arrow";
+}
+
 TEST_F(ViewTest, AboutWindowIsDrawnInTwipsAtItsOwnPosition) {
     main.CloseM_MouseDown({});
     platform::FormView* about = desktop.viewOf(*main.aboutIfLoaded());
