@@ -120,34 +120,62 @@ def summary(values):
 
 # --------------------------------------------------------------------------- figures
 
+def idle_floor_binary():
+    path = Path(os.environ.get("TOVREL_IDLE_FLOOR",
+                               harness.tovrel_bin().parent / "bench" / "tovrel_idle_floor"))
+    if not path.is_file():
+        raise harness.HarnessError(f"{path} is not built (CMake option TOVREL_BENCH)")
+    return path
+
+
 def bench_idle(args, mp3):
-    """Idle CPU, wake-ups and memory of an armed, not ringing, shown program."""
-    rows = {"cpu": [], "wakeups": [], "switches": [], "pss": [], "rss": []}
+    """Idle CPU, wake-ups and memory of an armed, not ringing, shown program; beside it,
+    at the same time, what waking 20 times a second costs a bare loop and an empty Qt
+    window on this machine."""
+    rows = {k: [] for k in ("cpu", "wakeups", "switches", "pss", "rss", "bare", "qt")}
+    floor = idle_floor_binary()
     for run in range(args.runs):
         # The real clock, as users run it (a faked one costs a file read per clock call);
         # the alarm stays at midnight.
         program, win = start_program()
+        refs = []
         try:
             arm(program, win, mp3)
             time.sleep(args.settle)
             program.check_alive("settling")
-            c0, (v0, i0), t0 = cpu_seconds(program.pid), context_switches(program.pid), time.monotonic()
-            time.sleep(args.idle_seconds)
-            c1, (v1, i1), t1 = cpu_seconds(program.pid), context_switches(program.pid), time.monotonic()
+            # Memory first: the reference programs would share Qt's pages and lower the PSS.
             pss, rss = memory_kib(program.pid)
+            refs = [harness.Proc([floor, "--bare"], name="bare loop"),
+                    harness.Proc([floor], name="empty Qt window",
+                                 env=dict(os.environ, QT_QPA_PLATFORM="xcb"))]
+            time.sleep(3.0)
+            pids = [program.pid] + [r.pid for r in refs]
+            c0 = [cpu_seconds(p) for p in pids]
+            (v0, i0), t0 = context_switches(program.pid), time.monotonic()
+            time.sleep(args.idle_seconds)
+            c1 = [cpu_seconds(p) for p in pids]
+            (v1, i1), t1 = context_switches(program.pid), time.monotonic()
             program.check_alive("idling")
             span = t1 - t0
-            rows["cpu"].append(100.0 * (c1 - c0) / span)
+            share = [100.0 * (b - a) / span for a, b in zip(c0, c1)]
+            rows["cpu"].append(share[0])
+            rows["bare"].append(share[1])
+            rows["qt"].append(share[2])
             rows["wakeups"].append((v1 - v0) / span)
             rows["switches"].append((v1 - v0 + i1 - i0) / span)
             rows["pss"].append(pss / 1024.0)
             rows["rss"].append(rss / 1024.0)
-            log(f"idle run {run + 1}: cpu {rows['cpu'][-1]:.4f}% wake-ups {rows['wakeups'][-1]:.1f}/s "
+            log(f"idle run {run + 1}: cpu {share[0]:.4f}% (bare loop {share[1]:.4f}%, empty Qt "
+                f"window {share[2]:.4f}%), wake-ups {rows['wakeups'][-1]:.1f}/s, "
                 f"PSS {rows['pss'][-1]:.1f} MB over {span:.1f} s")
         finally:
+            for r in refs:
+                r.stop()
             program.stop()
     return [
         ("idle CPU, % of one core", "%", rows["cpu"], "<= 0.046 (alarm-clock-applet, from the issue)", "{:.4f}"),
+        ("  the same 20 wake-ups/s: bare poll() loop", "%", rows["bare"], "floor of any 20/s tick here", "{:.4f}"),
+        ("  the same 20 wake-ups/s: empty Qt window + 50 ms timer", "%", rows["qt"], "floor of a Qt program", "{:.4f}"),
         ("wake-ups per second (voluntary switches)", "/s", rows["wakeups"], "report; the tick's floor is 20", "{:.1f}"),
         ("all context switches per second", "/s", rows["switches"], "report", "{:.1f}"),
         ("PSS at idle", "MB", rows["pss"], "< 48.7 (alarm-clock-applet, from the issue)", "{:.1f}"),
