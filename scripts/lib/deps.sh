@@ -15,6 +15,7 @@ TOVREL_PKGS_BUILD=(
   cmake make pkg-config g++
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev
   libgtest-dev libgmock-dev libpulse-dev libsndfile1-dev libxcb1-dev
+  libxcb-shape0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   fonts-dseg fonts-dejavu-core
 )
