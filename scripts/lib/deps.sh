@@ -6,6 +6,7 @@
 #   deps_install_build           what building build/ needs
 #   deps_install_display         what running the program without a display needs
 #   deps_install_test            what the test suites need (build + services + tools)
+#   deps_install_package         what making and checking the .deb needs
 #
 # Works as root or through sudo; never asks questions (DEBIAN_FRONTEND=noninteractive);
 # waits up to 10 minutes for another apt or dpkg run to let go of its lock.
@@ -15,6 +16,7 @@ TOVREL_PKGS_BUILD=(
   cmake make pkg-config g++
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev
   libgtest-dev libgmock-dev libpulse-dev libsndfile1-dev libxcb1-dev
+  libxcb-shape0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   fonts-dseg fonts-dejavu-core
 )
@@ -22,8 +24,12 @@ TOVREL_PKGS_BUILD=(
 TOVREL_PKGS_DISPLAY=(
   xvfb x11-utils xdotool trayer pulseaudio pulseaudio-utils imagemagick python3
 )
+# Making and checking the .deb: cpack's dpkg-shlibdeps and file, readelf, and the
+# validators of the launcher and of the AppStream data.
+TOVREL_PKGS_PACKAGE=(dpkg-dev file binutils desktop-file-utils appstream)
 TOVREL_PKGS_TEST=(
   "${TOVREL_PKGS_DISPLAY[@]}" libfaketime faketime sox lame
+  "${TOVREL_PKGS_PACKAGE[@]}"
 )
 
 deps__log() { printf '[deps] %s\n' "$*" >&2; }
@@ -67,3 +73,4 @@ deps_install() {
 deps_install_build()   { deps_install "${TOVREL_PKGS_BUILD[@]}"; }
 deps_install_display() { deps_install "${TOVREL_PKGS_DISPLAY[@]}"; }
 deps_install_test()    { deps_install "${TOVREL_PKGS_BUILD[@]}" "${TOVREL_PKGS_TEST[@]}"; }
+deps_install_package() { deps_install "${TOVREL_PKGS_PACKAGE[@]}"; }

@@ -64,6 +64,6 @@ std::unique_ptr<components::WindowShaper> QtDesktop::shaperFor(forms::Form& form
     return std::make_unique<QtWindowShaper>(*viewOf(form));
 }
 
-void QtWindowShaper::shape() { view_.setMask(view_.outline()); }
+void QtWindowShaper::shape() { view_.applyOutline(); }
 
 }  // namespace tovrel::platform

@@ -7,11 +7,12 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPainterPath>
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include <xcb/xcb.h>
+#include <xcb/shape.h>
 
 namespace tovrel::platform {
 
@@ -20,6 +21,28 @@ namespace {
 const QColor PureGreen(0, 255, 0);
 
 int px(float v) { return static_cast<int>(std::lround(v)); }
+
+// The pixels of a rounded rectangle (circular corners) whose centres lie
+// inside it or on its edge, row by row.
+QRegion roundedRectPixels(const QRectF& r, qreal radius) {
+    radius = std::clamp(radius, 0.0, std::min(r.width(), r.height()) / 2);
+    QList<QRect> rows;
+    const int first = static_cast<int>(std::ceil(r.top() - 0.5));
+    const int last = static_cast<int>(std::floor(r.bottom() - 0.5));
+    for (int y = first; y <= last; ++y) {
+        const qreal centre = y + 0.5;
+        qreal dy = 0;
+        if (centre < r.top() + radius) dy = r.top() + radius - centre;
+        if (centre > r.bottom() - radius) dy = centre - (r.bottom() - radius);
+        const qreal inset = radius - std::sqrt(std::max(0.0, radius * radius - dy * dy));
+        const int left = static_cast<int>(std::ceil(r.left() + inset - 0.5));
+        const int right = static_cast<int>(std::floor(r.right() - inset - 0.5));
+        if (right >= left) rows.append(QRect(left, y, right - left + 1, 1));
+    }
+    QRegion region;
+    region.setRects(rows.constData(), static_cast<int>(rows.size()));
+    return region;
+}
 
 std::int16_t buttonBits(Qt::MouseButtons buttons) {
     std::int16_t bits = 0;
@@ -129,18 +152,49 @@ QRect FormView::pixelRect(const forms::Rect& r) const {
     return {px(r.left / scale), px(r.top / scale), px(r.width / scale), px(r.height / scale)};
 }
 
-QRegion FormView::outline() const {
+QRegion FormView::outline(qreal ratio) const {
     QRegion region;
     const float scale = form_.scaleMode() == forms::ScaleMode::Twip ? forms::TwipsPerPixel : 1.0F;
     for (const auto& element : form_.elements()) {
         if (const auto* shape = dynamic_cast<const forms::Shape*>(element.get())) {
-            QPainterPath path;
-            const qreal radius = shape->cornerRadius() / scale;
-            path.addRoundedRect(QRectF(pixelRect(shape->rect())), radius, radius);
-            region += QRegion(path.toFillPolygon().toPolygon());
+            const QRectF r(pixelRect(shape->rect()));
+            // The outer edge of the outline painted half a pixel inside the
+            // rectangle: its corners are half a pixel wider than the shape's.
+            const qreal radius = shape->cornerRadius() / scale + 0.5;
+            region += roundedRectPixels(QRectF(r.x() * ratio, r.y() * ratio, r.width() * ratio, r.height() * ratio),
+                                        radius * ratio);
         }
     }
     return region;
+}
+
+void FormView::applyOutline() {
+    shaped_ = true;
+    // Qt keeps the mask in the window's own pixels and multiplies it out to
+    // the screen's: at a ratio of 2 a rounded corner would come in steps of
+    // two device pixels, showing bits of the skin's white surround. On X11
+    // the window's shape is then set again, one device pixel at a time.
+    // (Back at ratio 1 after that, Qt sees its own mask unchanged and leaves
+    // the finer shape in place: the shape is set again here then, too.)
+    setMask(outline());
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    const qreal ratio = devicePixelRatioF();
+    if (x11 == nullptr || (ratio == 1.0 && nativeRatio_ == 1.0)) return;
+    nativeRatio_ = ratio;
+    const auto window = static_cast<xcb_window_t>(winId());
+    std::vector<xcb_rectangle_t> rects;
+    for (const QRect& r : outline(ratio))
+        rects.push_back({static_cast<std::int16_t>(r.x()), static_cast<std::int16_t>(r.y()),
+                         static_cast<std::uint16_t>(r.width()), static_cast<std::uint16_t>(r.height())});
+    xcb_shape_rectangles(x11->connection(), XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, XCB_CLIP_ORDERING_UNSORTED,
+                         window, 0, 0, static_cast<std::uint32_t>(rects.size()), rects.data());
+    xcb_flush(x11->connection());
+}
+
+bool FormView::event(QEvent* event) {
+    // On a screen of another density the outline is cut anew.
+    if (event->type() == QEvent::ScreenChangeInternal && shaped_) applyOutline();
+    return QWidget::event(event);
 }
 
 void FormView::shutDown() {

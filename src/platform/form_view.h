@@ -26,8 +26,11 @@ public:
     [[nodiscard]] QScrollBar* scrollBar(const std::string& name) const;
     // An element's rectangle in the window's pixels.
     [[nodiscard]] QRect pixelRect(const forms::Rect& rect) const;
-    // The window's outline: the union of its rounded rectangles.
-    [[nodiscard]] QRegion outline() const;
+    // The window's outline at a device-pixel ratio, in device pixels: every
+    // pixel whose centre lies inside one of its rounded rectangles.
+    [[nodiscard]] QRegion outline(qreal ratio = 1.0) const;
+    // Cuts the window to its outline, at the screen's own resolution.
+    void applyOutline();
     // The program is ending: no more ticks or pointer events reach the form.
     void shutDown();
 
@@ -46,6 +49,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
     forms::MouseArgs mouseArgs(const QMouseEvent* event, Qt::MouseButtons buttons) const;
@@ -56,6 +60,8 @@ private:
     forms::Form& form_;
     bool formAlive_ = true;
     bool focusWhenExposed_ = false;
+    bool shaped_ = false;
+    qreal nativeRatio_ = 1.0;  // the ratio of the shape last set on X11 directly
     SkinLibrary& skin_;
     std::map<const forms::Element*, QScrollBar*> scrollBars_;
     std::vector<QTimer*> timers_;

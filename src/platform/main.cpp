@@ -23,6 +23,9 @@ int main(int argc, char** argv) {
 
     platform::Application app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("MP3 Tovrel"));
+    // Ties the windows to the installed launcher (its icon and name in task
+    // bars and docks).
+    QGuiApplication::setDesktopFileName(QStringLiteral(TOVREL_APP_ID));
     QApplication::setQuitOnLastWindowClosed(false);
 
     try {

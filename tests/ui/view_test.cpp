@@ -7,6 +7,8 @@
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTest>
+#include <cstdlib>
+#include <set>
 
 #include "platform/application.h"
 #include "platform/desktop.h"
@@ -132,6 +134,40 @@ TEST_F(ViewTest, OutlineHoldsBothPanelsAndNothingElseOfTheSkin) {
     EXPECT_FALSE(mask.contains(QPoint(100, 183)));  // the gap between the panels
     EXPECT_FALSE(mask.contains(QPoint(35, 13)));    // cut by the rounded corner
     EXPECT_FALSE(mask.contains(QPoint(11, 191)));
+}
+
+TEST_F(ViewTest, OutlineAtDoubleDensityHasTheSameCornersInFinerSteps) {
+    // One row of a region: its first and last pixel (a panel row is one run).
+    auto row = [](const QRegion& region, int y) {
+        const QRect r = (region & QRect(0, y, 10000, 1)).boundingRect();
+        return std::pair{r.left(), r.right()};
+    };
+    const QRegion coarse = view->outline(1.0);
+    const QRegion fine = view->outline(2.0);
+    EXPECT_EQ(coarse, view->mask());
+    const QRect box = coarse.boundingRect();
+    EXPECT_EQ(fine.boundingRect(), QRect(box.topLeft() * 2, box.size() * 2));
+
+    // The top panel, 34, 12, 323 x 164 at ratio 1: at ratio 2 its corners are
+    // mirror images of each other, and every row is within a device pixel of
+    // the doubled ratio-1 row above or below it.
+    const int left = 68, right = 713, top = 24, bottom = 351;
+    std::set<int> coarseInsets, fineInsets;
+    for (int y = top; y <= bottom; ++y) {
+        const auto [a, b] = row(fine, y);
+        EXPECT_EQ(a - left, right - b) << "row " << y;
+        EXPECT_EQ(row(fine, top + bottom - y), row(fine, y)) << "row " << y;
+        const auto [ca, cb] = row(coarse, y / 2);
+        EXPECT_LE(std::abs(a - 2 * ca), 2) << "row " << y;
+        EXPECT_LE(std::abs(b - (2 * cb + 1)), 2) << "row " << y;
+        fineInsets.insert(a - left);
+        coarseInsets.insert(2 * (ca - left / 2));
+    }
+    EXPECT_GT(fineInsets.size(), coarseInsets.size()) << "the corners come in no finer steps";
+    EXPECT_FALSE(fine.contains(QPoint(left, top)));
+    EXPECT_TRUE(fine.contains(QPoint(left, 200)));
+    EXPECT_TRUE(fine.contains(QPoint(right, 200)));
+    EXPECT_FALSE(fine.contains(QPoint(right + 1, 200)));
 }
 
 TEST_F(ViewTest, ScrollBarsAreBoundBothWaysAndHoldTheFocusInOrder) {

@@ -1,0 +1,357 @@
+#!/usr/bin/python3
+"""Tovrel as its users get it.
+
+    test_package.py install   `cmake --install` of the build tree into a scratch prefix:
+                              layout, the program's link, launcher, icon, AppStream data
+    test_package.py deb       the .deb (cpack from the build tree, or TOVREL_DEB): its
+                              dependencies against what the program loads, apt's view,
+                              and the program unpacked with dpkg -x, started on the
+                              test display and ended with SIGTERM
+    test_package.py system    the package installed on this machine (/usr/bin/tovrel)
+
+Environment: TOVREL_BUILD_DIR (the build tree; default build/), TOVREL_DEB (a ready
+.deb), TOVREL_PLAYER_TEST (the media player's component test program, run to see which
+GStreamer plugins playing an MP3 loads). The program runs on the display, tray host and
+sound server of harness.services().
+"""
+import os
+import re
+import signal
+import subprocess
+import sys
+import unittest
+import xml.etree.ElementTree as ET
+from configparser import ConfigParser
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "e2e"))
+import harness  # noqa: E402
+
+ROOT = harness.ROOT
+ICON_SIZES = (32, 48, 64, 128, 256)
+ARCH_LIB = "x86_64-linux-gnu"
+
+
+def build_dir():
+    return Path(os.environ.get("TOVREL_BUILD_DIR") or ROOT / "build")
+
+
+def run(argv, timeout=120, check=True, env=None):
+    res = subprocess.run([str(a) for a in argv], capture_output=True, text=True,
+                         timeout=timeout, env=env, stdin=subprocess.DEVNULL)
+    if check and res.returncode != 0:
+        raise AssertionError(f"{' '.join(map(str, argv))} failed ({res.returncode}):\n"
+                             f"{res.stdout}{res.stderr}")
+    return res
+
+
+def png_size(path):
+    data = Path(path).read_bytes()[:24]
+    if data[:8] != b"\x89PNG\r\n\x1a\n":
+        raise AssertionError(f"{path} is not a PNG file")
+    return int.from_bytes(data[16:20], "big"), int.from_bytes(data[20:24], "big")
+
+
+def desktop_entry(path):
+    parser = ConfigParser(interpolation=None, strict=True)
+    parser.optionxform = str
+    parser.read(path, encoding="utf-8")
+    return dict(parser["Desktop Entry"])
+
+
+def say(text):
+    print(text, file=sys.stderr)
+
+
+# --------------------------------------------------------------------------- packages
+
+def parse_relations(field):
+    """Depends field -> list of alternative groups, each a list of package names."""
+    groups = []
+    for group in field.split(","):
+        names = [re.sub(r"\s*\(.*?\)|:\w+$", "", alt).strip() for alt in group.split("|")]
+        names = [n for n in names if n]
+        if names:
+            groups.append(names)
+    return groups
+
+
+def installed_depends(package):
+    res = run(["dpkg-query", "-W", "-f", "${Depends},${Pre-Depends}", package], check=False)
+    return parse_relations(res.stdout) if res.returncode == 0 else []
+
+
+def closure(groups):
+    """Every installed package reachable from the groups (all alternatives followed)."""
+    seen, todo = set(), [n for g in groups for n in g]
+    while todo:
+        name = todo.pop()
+        if name in seen:
+            continue
+        seen.add(name)
+        todo.extend(n for g in installed_depends(name) for n in g)
+    return seen
+
+
+def owner(path):
+    """The package holding a file, or None. dpkg records a library under /lib or
+    /usr/lib as its package shipped it, so both spellings are asked for."""
+    path = str(path)
+    other = path[len("/usr"):] if path.startswith("/usr/") else "/usr" + path
+    for candidate in (path, other):
+        res = run(["dpkg-query", "-S", candidate], check=False)
+        if res.returncode == 0:
+            return res.stdout.splitlines()[0].split(":")[0].split(",")[0].strip()
+    return None
+
+
+def needed_libraries(binary):
+    out = run(["readelf", "-d", binary]).stdout
+    return re.findall(r"\(NEEDED\)\s+Shared library: \[([^\]]+)\]", out)
+
+
+# --------------------------------------------------------------------------- checks
+
+class InstalledTree:
+    """Checks of an installed tree under `prefix` (a --prefix folder, or root/usr)."""
+
+    prefix = None
+    system = False
+
+    def files(self, folder):
+        """The package's files in prefix/folder."""
+        base = self.prefix / folder
+        if self.system:
+            listed = run(["dpkg-query", "-L", "tovrel"]).stdout.split()
+            return sorted(Path(f) for f in listed
+                          if Path(f).parent == base and Path(f).is_file())
+        return sorted(p for p in base.glob("*") if p.is_file()) if base.is_dir() else []
+
+    def launcher(self):
+        found = [p for p in self.files("share/applications") if p.suffix == ".desktop"]
+        self.assertEqual(len(found), 1, f"desktop files in {self.prefix}/share/applications: {found}")
+        return found[0]
+
+    def metainfo(self):
+        found = [p for p in self.files("share/metainfo") if p.name.endswith(".metainfo.xml")]
+        self.assertEqual(len(found), 1, f"metainfo files: {found}")
+        return found[0]
+
+    def test_program_link_leads_to_the_program_beside_its_pictures(self):
+        link = self.prefix / "bin" / "tovrel"
+        self.assertTrue(link.is_symlink(), f"{link} is not a symbolic link")
+        target = os.readlink(link)
+        self.assertFalse(os.path.isabs(target), f"{link} -> {target}: not relative")
+        program = link.resolve()
+        home = program.parent
+        self.assertEqual(home, (self.prefix / "lib" / "tovrel").resolve())
+        self.assertTrue(os.access(program, os.X_OK), f"{program} is not executable")
+        self.assertEqual(program.read_bytes()[:4], b"\x7fELF")
+        self.assertTrue((home / "Tovrel.wav").is_file(), "no click sound beside the program")
+        wanted = {p.name for p in (ROOT / "assets").glob("*.png")}
+        shipped = {p.name for p in (home / "skin").glob("*.png")}
+        self.assertEqual(wanted - shipped, set(), "pictures missing from skin/")
+        self.assertTrue(any(n.endswith("@2x.png") for n in shipped))
+
+    def test_launcher_is_valid_and_names_the_program_and_its_icon(self):
+        path = self.launcher()
+        res = run(["desktop-file-validate", path], check=False)
+        say(f"desktop-file-validate {path}: exit {res.returncode} {res.stdout}{res.stderr}".rstrip())
+        self.assertEqual(res.returncode, 0, res.stdout + res.stderr)
+        self.assertEqual(res.stdout + res.stderr, "", "desktop-file-validate has remarks")
+        entry = desktop_entry(path)
+        self.assertIn(entry["Name"], ("MP3 Tovrel", "Tovrel"))
+        self.assertEqual(entry["Exec"].split()[0], "tovrel")
+        self.assertTrue((self.prefix / "bin" / "tovrel").exists())
+        self.assertEqual(set(entry["Categories"].strip(";").split(";")), {"Utility", "Clock"})
+        self.assertEqual(entry["Icon"], path.stem, "the icon is named after the launcher")
+        for size in ICON_SIZES:
+            icon = self.prefix / f"share/icons/hicolor/{size}x{size}/apps/{entry['Icon']}.png"
+            self.assertTrue(icon.is_file(), f"no {icon}")
+            self.assertEqual(png_size(icon), (size, size), f"{icon} has the wrong size")
+
+    def test_metainfo_is_valid_and_matches_the_launcher(self):
+        path = self.metainfo()
+        res = run(["appstreamcli", "validate", "--no-net", "--no-color", path], check=False)
+        say(f"appstreamcli validate --no-net {path}: exit {res.returncode}\n{res.stdout}{res.stderr}".rstrip())
+        self.assertEqual(res.returncode, 0, res.stdout + res.stderr)
+        self.assertNotRegex(res.stdout, r"(?m)^[EW]:", "errors or warnings from appstreamcli")
+        tree = ET.parse(path).getroot()
+        launcher = self.launcher()
+        self.assertEqual(tree.findtext("id"), launcher.stem)
+        self.assertEqual(path.name, launcher.stem + ".metainfo.xml")
+        self.assertEqual(tree.findtext("launchable[@type='desktop-id']"), launcher.name)
+        self.assertEqual(tree.findtext("provides/binary"), "tovrel")
+        self.assertIsNotNone(tree.find("content_rating"))
+        self.assertTrue(tree.find("description").findall("p"))
+        images = [e.text for e in tree.findall("screenshots/screenshot/image")]
+        self.assertTrue(images, "no screenshot")
+        for url in images:
+            self.assertTrue(url.startswith("https://"), url)
+            self.assertTrue((ROOT / "docs" / Path(url).name).is_file(),
+                            f"{url}: no such screenshot in docs/")
+
+    def test_autostart_entry_is_shipped_but_not_enabled(self):
+        entries = self.files("share/tovrel/autostart")
+        self.assertEqual([p.name for p in entries], ["tovrel.desktop"])
+        res = run(["desktop-file-validate", entries[0]], check=False)
+        say(f"desktop-file-validate {entries[0]}: exit {res.returncode} {res.stdout}{res.stderr}".rstrip())
+        self.assertEqual(res.returncode, 0, res.stdout + res.stderr)
+        entry = desktop_entry(entries[0])
+        self.assertEqual(entry["Exec"], desktop_entry(self.launcher())["Exec"])
+        self.assertNotEqual(entry.get("Hidden"), "true")
+        xdg = self.prefix.parent / "etc/xdg/autostart" if not self.system else Path("/etc/xdg/autostart")
+        self.assertFalse((xdg / "tovrel.desktop").exists(), "autostart is enabled for everyone")
+
+
+class RunningProgram:
+    """The installed program on the test display: window, pictures, tray, SIGTERM."""
+
+    def program_path(self):
+        return self.prefix / "bin" / "tovrel"
+
+    def test_program_starts_draws_its_skin_and_ends_on_sigterm(self):
+        harness.services().ensure()
+        program = harness.Program(binary=self.program_path(), env={"LANG": "C"}).start()
+        self.addCleanup(program.stop)
+        self.assertEqual(Path(f"/proc/{program.pid}/exe").resolve(),
+                         self.program_path().resolve(), "the link did not start the program")
+        win = program.wait_window(harness.MAIN_WINDOW_TITLE, timeout=20)
+        g = harness.geometry(win)
+        self.assertEqual((g.width, g.height, g.viewable), (388, 187, True))
+        self.assertTrue(harness.shape(win).shaped, "the window is not cut to its outline")
+        harness.wait_until(lambda: harness.tray_icon_docked(program.pid), 10, "the tray icon")
+        # The skin comes from the pictures beside the program: a bare spot of the
+        # panel shows exactly the background picture.
+        out = harness.test_output_dir("package", self.mode)
+        shot = harness.Image(harness.screenshot(out / "window.png", window=win))
+        skin = harness.Image(ROOT / "assets" / "FrmTovrel.png")
+        for x, y in ((40, 110), (200, 20), (300, 170)):
+            self.assertEqual(shot.pixel(x, y), skin.pixel(x, y), f"pixel {x},{y}")
+        program.proc.popen.send_signal(signal.SIGTERM)
+        self.assertEqual(program.wait_exit(timeout=10), 0, program.proc.describe())
+        self.assertFalse(harness.tray_icon_docked(program.pid), "tray icon left behind")
+        self.assertNotIn("run-time error", program.stderr_text())
+
+
+# --------------------------------------------------------------------------- modes
+
+class InstallTest(InstalledTree, unittest.TestCase):
+    mode = "install"
+
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = harness.new_dir("prefix")
+        run(["cmake", "--install", build_dir(), "--prefix", cls.prefix])
+
+
+class DebTest(InstalledTree, RunningProgram, unittest.TestCase):
+    mode = "deb"
+
+    @classmethod
+    def setUpClass(cls):
+        given = os.environ.get("TOVREL_DEB")
+        if given:
+            cls.deb = Path(given).resolve()
+        else:
+            out = harness.new_dir("cpack")
+            run(["cpack", "-G", "DEB", "--config", build_dir() / "CPackConfig.cmake", "-B", out],
+                timeout=300)
+            debs = sorted(out.glob("tovrel_*.deb"))
+            if len(debs) != 1:
+                raise AssertionError(f"cpack made {debs} in {out}")
+            cls.deb = debs[0]
+        cls.root = harness.new_dir("root")
+        run(["dpkg-deb", "-x", cls.deb, cls.root])
+        cls.prefix = cls.root / "usr"
+        fields = run(["dpkg-deb", "-f", cls.deb, "Package", "Depends"]).stdout
+        cls.depends = parse_relations(re.search(r"^Depends: (.*)$", fields, re.M).group(1))
+        cls.covered = closure(cls.depends)
+        say(f"\n  {cls.deb}\n  {fields.strip()}")
+
+    def uncovered(self, files):
+        """The files (with their packages) that no dependency brings."""
+        missing = []
+        for path in files:
+            package = owner(path)
+            if package not in self.covered:
+                missing.append(f"{path} ({package or 'no package'})")
+        return missing
+
+    def test_linked_libraries_are_direct_dependencies(self):
+        program = self.prefix / "lib/tovrel/tovrel"
+        direct = {n for g in self.depends for n in g}
+        for soname in needed_libraries(program):
+            pkg = owner(f"/usr/lib/{ARCH_LIB}/{soname}")
+            self.assertIsNotNone(pkg, f"no package holds {soname}")
+            self.assertIn(pkg, direct, f"{soname} ({pkg}) is not a dependency")
+
+    def test_what_the_program_loads_at_run_time_is_depended_on(self):
+        # The seven-segment face: the font files named in the program.
+        data = (self.prefix / "lib/tovrel/tovrel").read_bytes()
+        fonts = sorted({m.decode() for m in re.findall(rb"/usr/share/fonts/[\x21-\x7e]+?\.ttf", data)})
+        self.assertTrue(fonts, "the program names no font file")
+        # Qt's platform plugin for X11, and the GStreamer plugins that playing an MP3
+        # loads, seen in the media player's test.
+        xcb = f"/usr/lib/{ARCH_LIB}/qt6/plugins/platforms/libqxcb.so"
+        missing = self.uncovered([*fonts, xcb, *self.gstreamer_plugins()])
+        self.assertEqual(missing, [], "loaded at run time but not depended on")
+
+    def gstreamer_plugins(self):
+        player = os.environ.get("TOVREL_PLAYER_TEST")
+        if not player or not Path(player).is_file():
+            self.skipTest("no media player test program (TOVREL_PLAYER_TEST)")
+        harness.services().ensure()
+        env = dict(os.environ, QT_QPA_PLATFORM="offscreen", GST_DEBUG="GST_PLUGIN_LOADING:4",
+                   GST_DEBUG_NO_COLOR="1")
+        proc = subprocess.Popen([player, "--gtest_filter=PlayerAtSink.Mp3WithId3TagPlaysToo"],
+                                env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                stdin=subprocess.DEVNULL, text=True)
+        out, _ = proc.communicate(timeout=120)
+        self.assertEqual(proc.returncode, 0, out[-3000:])
+        # Only the player's own loads, not those of GStreamer's registry scanner.
+        own = rf"(?m)^\S+ +{proc.pid} +0x.*GST_PLUGIN_LOADING.*plugin \"([^\"]+\.so)\" loaded"
+        plugins = sorted(set(re.findall(own, out)))
+        names = {Path(p).name for p in plugins}
+        say(f"  GStreamer plugins loaded: {' '.join(sorted(names))}")
+        self.assertTrue({"libgstmpg123.so", "libgstpulseaudio.so"} <= names, plugins)
+        return plugins
+
+    def test_apt_can_install_it(self):
+        res = run(["apt-get", "install", "--simulate", "-o", "Debug::NoLocking=1",
+                   "--no-install-recommends", self.deb], check=False,
+                  env=dict(os.environ, LC_ALL="C"))
+        self.assertEqual(res.returncode, 0, res.stdout + res.stderr)
+        self.assertNotRegex(res.stdout, r"(?m)^Remv ", "installing it would remove packages")
+        self.assertRegex(res.stdout, r"(?m)^(Inst tovrel |tovrel is already the newest)",
+                         res.stdout)
+
+    def test_contents_belong_under_usr(self):
+        listing = run(["dpkg-deb", "-c", self.deb]).stdout
+        paths = [line.split()[5] for line in listing.splitlines()]
+        self.assertTrue(all(p.startswith("./usr/") or p == "./" for p in paths), paths)
+        self.assertRegex(listing, r"(?m) \./usr/bin/tovrel -> \.\./lib/tovrel/tovrel$")
+
+
+class SystemTest(InstalledTree, RunningProgram, unittest.TestCase):
+    mode = "system"
+    system = True
+    prefix = Path("/usr")
+
+    @classmethod
+    def setUpClass(cls):
+        status = run(["dpkg-query", "-W", "-f", "${Status} ${Version}", "tovrel"], check=False).stdout
+        if "install ok installed" not in status:
+            raise AssertionError(f"the tovrel package is not installed: {status!r}")
+        say(f"\n  installed: tovrel {status.split()[-1]}")
+
+
+MODES = {"install": InstallTest, "deb": DebTest, "system": SystemTest}
+
+if __name__ == "__main__":
+    if len(sys.argv) < 2 or sys.argv[1] not in MODES:
+        sys.exit(f"usage: {sys.argv[0]} {{{'|'.join(MODES)}}} [unittest options]")
+    case = MODES[sys.argv.pop(1)]
+    suite = unittest.defaultTestLoader.loadTestsFromTestCase(case)
+    result = unittest.TextTestRunner(verbosity=2).run(suite)
+    sys.exit(0 if result.wasSuccessful() else 1)
