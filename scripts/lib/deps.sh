@@ -17,6 +17,7 @@ TOVREL_PKGS_BUILD=(
   libgtest-dev libgmock-dev libpulse-dev libsndfile1-dev libxcb1-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   fonts-dseg fonts-dejavu-core
+  qt6-base-private-dev
 )
 # A virtual X display with a tray host and a sound server, plus the tools that look at them.
 TOVREL_PKGS_DISPLAY=(
@@ -24,6 +25,7 @@ TOVREL_PKGS_DISPLAY=(
 )
 TOVREL_PKGS_TEST=(
   "${TOVREL_PKGS_DISPLAY[@]}" libfaketime faketime sox lame
+  dbus-daemon at-spi2-core python3-gi gir1.2-atspi-2.0
 )
 
 deps__log() { printf '[deps] %s\n' "$*" >&2; }

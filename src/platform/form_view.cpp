@@ -1,5 +1,7 @@
 #include "platform/form_view.h"
 
+#include "platform/form_accessible.h"
+
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QWindow>
@@ -42,6 +44,7 @@ std::int16_t shiftBits(Qt::KeyboardModifiers modifiers) {
 
 FormView::FormView(forms::Form& form, SkinLibrary& skin, const QIcon& icon)
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), form_(form), skin_(skin) {
+    installFormAccessibility();
     setWindowTitle(QString::fromStdString(form.Caption()));
     setWindowIcon(icon);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -53,6 +56,7 @@ FormView::FormView(forms::Form& form, SkinLibrary& skin, const QIcon& icon)
         if (auto* bar = dynamic_cast<forms::ScrollBar*>(element.get())) {
             auto* widget = new QScrollBar(Qt::Horizontal, this);
             widget->setObjectName(QString::fromStdString(bar->name()));
+            widget->setAccessibleName(QString::fromStdString(bar->purpose()));
             widget->setGeometry(pixelRect(bar->rect()));
             widget->setRange(bar->Min(), bar->Max());
             widget->setSingleStep(bar->SmallChange());
@@ -85,10 +89,12 @@ FormView::FormView(forms::Form& form, SkinLibrary& skin, const QIcon& icon)
 }
 
 FormView::~FormView() {
+    if (accessible_ != nullptr) accessible_->viewGone();
     if (formAlive_) form_.setObserver(nullptr);
 }
 
 void FormView::formDestroyed() {
+    if (accessible_ != nullptr) accessible_->formGone();
     formAlive_ = false;
     for (QTimer* timer : timers_) timer->stop();
     for (auto& [element, widget] : scrollBars_) widget->disconnect(this);
@@ -134,6 +140,7 @@ void FormView::applyGeometry() {
 }
 
 void FormView::elementChanged(const forms::Element& element) {
+    if (accessible_ != nullptr) accessible_->elementChanged(element);
     if (element.kind() == forms::ElementKind::ScrollBar) {
         const auto& bar = static_cast<const forms::ScrollBar&>(element);
         if (auto it = scrollBars_.find(&element); it != scrollBars_.end()) {
@@ -155,9 +162,15 @@ void FormView::elementChanged(const forms::Element& element) {
     update(pixelRect(element.rect()));
 }
 
-void FormView::geometryChanged() { applyGeometry(); }
+void FormView::geometryChanged() {
+    applyGeometry();
+    if (accessible_ != nullptr) accessible_->layoutChanged();
+}
 
-void FormView::visibilityChanged() { setVisible(form_.isShown()); }
+void FormView::visibilityChanged() {
+    setVisible(form_.isShown());
+    if (accessible_ != nullptr) accessible_->layoutChanged();
+}
 
 void FormView::focusRequested() {
     if (isMinimized()) showNormal();
