@@ -19,6 +19,7 @@ TOVREL_PKGS_BUILD=(
   libxcb-shape0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   fonts-dseg fonts-dejavu-core
+  qt6-base-private-dev
 )
 # A virtual X display with a tray host and a sound server, plus the tools that look at them.
 TOVREL_PKGS_DISPLAY=(
@@ -30,6 +31,7 @@ TOVREL_PKGS_PACKAGE=(dpkg-dev file binutils desktop-file-utils appstream)
 TOVREL_PKGS_TEST=(
   "${TOVREL_PKGS_DISPLAY[@]}" libfaketime faketime sox lame
   "${TOVREL_PKGS_PACKAGE[@]}"
+  dbus-daemon at-spi2-core python3-gi gir1.2-atspi-2.0
 )
 
 deps__log() { printf '[deps] %s\n' "$*" >&2; }

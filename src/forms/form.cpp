@@ -1,5 +1,6 @@
 #include "forms/form.h"
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
@@ -103,6 +104,42 @@ void Line::setY2(float v) { set(y2_, v); }
 Shape::Shape(Form& form, std::string name, Rect rect, float cornerRadius)
     : Element(form, std::move(name), ElementKind::Shape, rect), radius_(cornerRadius) {}
 
+// ----------------------------------------------------------------- buttons
+
+ImageButton::ImageButton(std::string word, std::vector<const Image*> images)
+    : word_(std::move(word)), images_(std::move(images)) {
+    if (images_.empty()) throw std::logic_error("button " + word_ + " has no image");
+}
+
+bool ImageButton::has(const Element& element) const {
+    return std::find(images_.begin(), images_.end(), &element) != images_.end();
+}
+
+bool ImageButton::visible() const {
+    return std::any_of(images_.begin(), images_.end(), [](const Image* i) { return i->Visible() != False; });
+}
+
+bool ImageButton::enabled() const {
+    if (!visible()) return images_.front()->Enabled() != False;
+    return std::any_of(images_.begin(), images_.end(),
+                       [](const Image* i) { return i->Visible() != False && i->Enabled() != False; });
+}
+
+Rect ImageButton::rect() const {
+    float left = images_.front()->rect().left;
+    float top = images_.front()->rect().top;
+    float right = left + images_.front()->rect().width;
+    float bottom = top + images_.front()->rect().height;
+    for (const Image* i : images_) {
+        const Rect& r = i->rect();
+        left = std::min(left, r.left);
+        top = std::min(top, r.top);
+        right = std::max(right, r.left + r.width);
+        bottom = std::max(bottom, r.top + r.height);
+    }
+    return {left, top, right - left, bottom - top};
+}
+
 // -------------------------------------------------------------------- form
 
 Form::Form(FormDesign design)
@@ -121,6 +158,22 @@ Element* Form::find(std::string_view name) const {
     for (const auto& e : elements_)
         if (e->name() == name) return e.get();
     return nullptr;
+}
+
+const ImageButton* Form::buttonOf(const Element& element) const {
+    for (const ImageButton& button : buttons_)
+        if (button.has(element)) return &button;
+    return nullptr;
+}
+
+void Form::addButton(std::string word, std::vector<const Image*> images) {
+    for (const Image* image : images) {
+        if (find(image->name()) != image)
+            throw std::logic_error("button " + word + ": " + image->name() + " is not in this window");
+        if (const ImageButton* other = buttonOf(*image))
+            throw std::logic_error("button " + word + ": " + image->name() + " belongs to " + other->word());
+    }
+    buttons_.emplace_back(std::move(word), std::move(images));
 }
 
 void Form::adopt(std::unique_ptr<Element> element) {

@@ -50,6 +50,11 @@ public:
     [[nodiscard]] Flag Enabled() const { return enabled_; }
     void setEnabled(Flag value);
 
+    // What the element is for, in a few words ("Alarm time"), for screen
+    // readers; empty when its caption says it all.
+    [[nodiscard]] const std::string& purpose() const { return purpose_; }
+    void setPurpose(std::string purpose) { purpose_ = std::move(purpose); }
+
     // Images, labels and scroll bars take the pointer; lines, outlines and
     // the non-visual controls are transparent to it.
     [[nodiscard]] bool takesPointer() const;
@@ -70,6 +75,7 @@ private:
     int index_ = 0;
     Flag visible_ = True;
     Flag enabled_ = True;
+    std::string purpose_;
 };
 
 // A hosted control or other element that is never drawn (dialog, tray icon,
@@ -181,6 +187,29 @@ private:
     float radius_;
 };
 
+// A button as its user knows it: one word, drawn by several images on one
+// rectangle (normal, hover and pressed pictures; the alarm button has those
+// of both its faces). Which image shows is the button's whole state.
+class ImageButton {
+public:
+    ImageButton(std::string word, std::vector<const Image*> images);
+
+    [[nodiscard]] const std::string& word() const { return word_; }
+    [[nodiscard]] const std::vector<const Image*>& images() const { return images_; }
+    [[nodiscard]] bool has(const Element& element) const;
+    // On screen while any of its images is.
+    [[nodiscard]] bool visible() const;
+    // The pointer can work it: an image it shows takes the pointer, or, with
+    // none shown, its first (normal) image would.
+    [[nodiscard]] bool enabled() const;
+    // The smallest rectangle holding all its images.
+    [[nodiscard]] Rect rect() const;
+
+private:
+    std::string word_;
+    std::vector<const Image*> images_;
+};
+
 // What a view of the form needs to hear about.
 class FormObserver {
 public:
@@ -224,6 +253,10 @@ public:
 
     [[nodiscard]] const std::vector<std::unique_ptr<Element>>& elements() const { return elements_; }
     [[nodiscard]] Element* find(std::string_view name) const;
+    // The window's image buttons, in the order they were declared.
+    [[nodiscard]] const std::vector<ImageButton>& buttons() const { return buttons_; }
+    // The button an image belongs to, or nullptr.
+    [[nodiscard]] const ImageButton* buttonOf(const Element& element) const;
 
     // Window geometry, twips.
     [[nodiscard]] float Left() const { return left_; }
@@ -271,6 +304,9 @@ protected:
         adopt(std::move(element));
         return ref;
     }
+    // Declares a button drawn by images of this window; an image belongs to
+    // one button at most.
+    void addButton(std::string word, std::vector<const Image*> images);
 
 private:
     friend class Element;
@@ -282,6 +318,7 @@ private:
 
     FormDesign design_;
     std::vector<std::unique_ptr<Element>> elements_;
+    std::vector<ImageButton> buttons_;
     float left_;
     float top_;
     float height_;

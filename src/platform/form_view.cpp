@@ -1,5 +1,7 @@
 #include "platform/form_view.h"
 
+#include "platform/form_accessible.h"
+
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QWindow>
@@ -87,6 +89,7 @@ protected:
 
 FormView::FormView(forms::Form& form, SkinLibrary& skin, const QIcon& icon)
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), form_(form), skin_(skin) {
+    installFormAccessibility();
     setWindowTitle(QString::fromStdString(form.Caption()));
     setWindowIcon(icon);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -98,6 +101,7 @@ FormView::FormView(forms::Form& form, SkinLibrary& skin, const QIcon& icon)
         if (auto* bar = dynamic_cast<forms::ScrollBar*>(element.get())) {
             auto* widget = new SelectorBar(Qt::Horizontal, this);
             widget->setObjectName(QString::fromStdString(bar->name()));
+            widget->setAccessibleName(QString::fromStdString(bar->purpose()));
             widget->setGeometry(pixelRect(bar->rect()));
             widget->setRange(bar->Min(), bar->Max());
             widget->setSingleStep(bar->SmallChange());
@@ -130,10 +134,12 @@ FormView::FormView(forms::Form& form, SkinLibrary& skin, const QIcon& icon)
 }
 
 FormView::~FormView() {
+    if (accessible_ != nullptr) accessible_->viewGone();
     if (formAlive_) form_.setObserver(nullptr);
 }
 
 void FormView::formDestroyed() {
+    if (accessible_ != nullptr) accessible_->formGone();
     formAlive_ = false;
     for (QTimer* timer : timers_) timer->stop();
     for (auto& [element, widget] : scrollBars_) widget->disconnect(this);
@@ -210,6 +216,7 @@ void FormView::applyGeometry() {
 }
 
 void FormView::elementChanged(const forms::Element& element) {
+    if (accessible_ != nullptr) accessible_->elementChanged(element);
     if (element.kind() == forms::ElementKind::ScrollBar) {
         const auto& bar = static_cast<const forms::ScrollBar&>(element);
         if (auto it = scrollBars_.find(&element); it != scrollBars_.end()) {
@@ -231,9 +238,15 @@ void FormView::elementChanged(const forms::Element& element) {
     update(pixelRect(element.rect()));
 }
 
-void FormView::geometryChanged() { applyGeometry(); }
+void FormView::geometryChanged() {
+    applyGeometry();
+    if (accessible_ != nullptr) accessible_->layoutChanged();
+}
 
-void FormView::visibilityChanged() { setVisible(form_.isShown()); }
+void FormView::visibilityChanged() {
+    setVisible(form_.isShown());
+    if (accessible_ != nullptr) accessible_->layoutChanged();
+}
 
 void FormView::focusRequested() {
     if (isMinimized()) showNormal();

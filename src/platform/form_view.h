@@ -13,6 +13,8 @@
 
 namespace tovrel::platform {
 
+class FormAccessible;
+
 // One frameless window showing one form: it paints the skin and the
 // elements in creation order, hosts real scroll bars for the scroll-bar
 // elements, feeds the pointer to the form and follows the form's window
@@ -33,6 +35,12 @@ public:
     void applyOutline();
     // The program is ending: no more ticks or pointer events reach the form.
     void shutDown();
+    // The form shown; nullptr once it has gone.
+    [[nodiscard]] const forms::Form* form() const { return formAlive_ ? &form_ : nullptr; }
+    // What screen readers see of the window, while it exists (it registers
+    // itself here and hears of the form's changes).
+    [[nodiscard]] FormAccessible* accessible() const { return accessible_; }
+    void setAccessible(FormAccessible* accessible) { accessible_ = accessible; }
 
     // forms::FormObserver
     void elementChanged(const forms::Element& element) override;
@@ -65,6 +73,7 @@ private:
     SkinLibrary& skin_;
     std::map<const forms::Element*, QScrollBar*> scrollBars_;
     std::vector<QTimer*> timers_;
+    FormAccessible* accessible_ = nullptr;
 };
 
 }  // namespace tovrel::platform

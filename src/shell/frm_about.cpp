@@ -53,6 +53,8 @@ FrmAbout::FrmAbout(FrmTovrel& main, components::Desktop& desktop)
     ExitU.MouseMove = [this](const forms::MouseArgs& a) { ExitU_MouseMove(a); };
     ExitM.MouseDown = [this](const forms::MouseArgs& a) { ExitM_MouseDown(a); };
     ExitM.MouseUp = [this](const forms::MouseArgs& a) { ExitM_MouseUp(a); };
+    addButton("Exit", {&ExitU, &ExitM, &ExitD});
+    Label2.setPurpose("Version");
     desktop_.attach(*this);
     Shaper = desktop_.shaperFor(*this);
 }

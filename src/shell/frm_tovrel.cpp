@@ -118,6 +118,22 @@ FrmTovrel::FrmTovrel(components::MainComponents c)
     bind(CloseM, &forms::Element::MouseDown, &FrmTovrel::CloseM_MouseDown);
     STray.Click = [this] { STray_Click(); };
 
+    // What a screen reader says: each button by its word, what the selectors
+    // and the read-outs are for.
+    addButton("Alarm", {&AlarmUOFF, &AlarmMOFF, &AlarmDOFF, &AlarmUON, &AlarmMON, &AlarmDON});
+    addButton("Snooze", {&SnoozeU, &SnoozeM, &SnoozeD});
+    addButton("Setting", {&SettingU, &SettingM, &SettingD});
+    addButton("Browse", {&BrowseU, &BrowseM, &BrowseD});
+    addButton("Minimise", {&MiniU, &MiniM});
+    addButton("Close", {&CloseU, &CloseM});
+    ScrlAlarmChg.setPurpose("Alarm time");
+    ScrlSnooze.setPurpose("Snooze minutes");
+    LblRealTime.setPurpose("Current time");
+    LblAlarmTime.setPurpose("Alarm time");
+    LblAlarmStatus.setPurpose("Alarm status");
+    LblMP3.setPurpose("Alarm sound file");
+    LblSnooze.setPurpose("Snooze length");
+
     desktop_.attach(*this);
     Shaper = desktop_.shaperFor(*this);
 }

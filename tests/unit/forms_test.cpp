@@ -176,3 +176,36 @@ TEST(FormModel, TwipFormsTakePointerPositionsInTwips) {
     Form pixels(FormDesign{"FrmP", "P", ScaleMode::Pixel, 5820, 2850, 0, 0});
     EXPECT_EQ(pixels.fromPixels(10.5F), 10.5F);
 }
+
+TEST(FormModel, AnImageButtonIsShownAndWorkableAsItsImagesAre) {
+    class Buttons : public TestForm {
+    public:
+        Buttons() { addButton("Go", {&lower, &upper}); }
+        using Form::addButton;
+    } f;
+    ASSERT_EQ(f.buttons().size(), 1U);
+    const ImageButton& go = f.buttons()[0];
+    EXPECT_EQ(f.buttonOf(f.upper), &go);
+    EXPECT_EQ(f.buttonOf(f.label), nullptr);
+    EXPECT_TRUE(go.visible());
+    EXPECT_TRUE(go.enabled());
+
+    // The shown image decides: a disabled normal picture under a shown,
+    // enabled hover picture still lets the pointer work the button.
+    f.lower.setEnabled(False);
+    EXPECT_TRUE(go.enabled());
+    f.upper.setVisible(False);
+    EXPECT_FALSE(go.enabled()) << "only the disabled picture shows";
+    f.lower.setVisible(False);
+    EXPECT_FALSE(go.visible());
+    EXPECT_FALSE(go.enabled()) << "hidden: as its first picture would be";
+    f.lower.setEnabled(True);
+    EXPECT_TRUE(go.enabled());
+
+    // An image draws one button, of its own window.
+    EXPECT_THROW(f.addButton("Again", {&f.upper}), std::logic_error);
+    TestForm other;
+    EXPECT_THROW(f.addButton("Foreign", {&other.upper}), std::logic_error);
+    EXPECT_THROW(f.addButton("Nothing", {}), std::logic_error);
+    EXPECT_EQ(f.buttons().size(), 1U);
+}

@@ -199,3 +199,48 @@ TEST_F(MainWindowTest, StartUpWithAnUnrecognisedClockLeavesTheDesignedAlarmText)
     EXPECT_EQ(main.LblRealTime.Caption(), "");
     EXPECT_EQ(main.LblAlarmTime.Caption(), "12:00 AM");
 }
+
+TEST_F(MainWindowTest, EveryImageDrawsOneNamedButtonOnOneRectangle) {
+    auto check = [](const Form& form, const std::vector<std::string>& words) {
+        SCOPED_TRACE(form.name());
+        std::vector<std::string> declared;
+        for (const ImageButton& b : form.buttons()) {
+            declared.push_back(b.word());
+            for (const Image* i : b.images()) {
+                EXPECT_EQ(i->rect().left, b.rect().left) << i->name();
+                EXPECT_EQ(i->rect().top, b.rect().top) << i->name();
+            }
+        }
+        EXPECT_EQ(declared, words);
+        for (const auto& e : form.elements()) {
+            if (e->kind() != ElementKind::Image) continue;
+            EXPECT_NE(form.buttonOf(*e), nullptr) << e->name() << " draws no button";
+        }
+    };
+    check(main, {"Alarm", "Snooze", "Setting", "Browse", "Minimise", "Close"});
+    check(main.About(), {"Exit"});
+    EXPECT_EQ(main.buttonOf(main.AlarmDON)->word(), "Alarm");
+    EXPECT_EQ(main.buttonOf(main.AlarmMOFF), main.buttonOf(main.AlarmUON)) << "both faces are one button";
+    EXPECT_EQ(main.ScrlAlarmChg.purpose(), "Alarm time");
+    EXPECT_EQ(main.ScrlSnooze.purpose(), "Snooze minutes");
+}
+
+TEST_F(MainWindowTest, SnoozeIsWorkableOnlyWhileTheAlarmRings) {
+    load();
+    const ImageButton& snooze = *main.buttonOf(main.SnoozeU);
+    const ImageButton& setting = *main.buttonOf(main.SettingU);
+    EXPECT_FALSE(snooze.enabled());
+    EXPECT_TRUE(setting.enabled());
+    chooseFile("/music/wake.mp3");
+    main.AlarmMOFF_MouseUp(mouse());
+    main.ScrlAlarmChg.setValue(7 * 60 + 30);
+    desktop.clock = "7:30:00 AM";
+    main.Timer_Timer();
+    ASSERT_EQ(main.Ringing, True);
+    EXPECT_TRUE(snooze.enabled());
+    EXPECT_FALSE(setting.enabled());
+    main.SnoozeU_MouseMove(mouse());
+    main.SnoozeM_MouseDown(mouse());
+    main.SnoozeM_MouseUp(mouse());
+    EXPECT_FALSE(snooze.enabled());
+}
