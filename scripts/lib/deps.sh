@@ -24,6 +24,7 @@ TOVREL_PKGS_DISPLAY=(
 )
 TOVREL_PKGS_TEST=(
   "${TOVREL_PKGS_DISPLAY[@]}" libfaketime faketime sox lame
+  gdb # stacks of a program that stopped answering in an end-to-end test
 )
 
 deps__log() { printf '[deps] %s\n' "$*" >&2; }
