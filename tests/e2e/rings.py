@@ -15,7 +15,6 @@ Also: the name label's ink in a screenshot, files that are not what their name s
 and a gdb backtrace of a program that stopped answering."""
 import os
 import random
-import shutil
 import subprocess
 import sys
 import time
@@ -38,7 +37,7 @@ ONSET_LIMIT = 1.0    # seconds from the alarm minute to the sound at the sink
 # second for the failed pipeline before the tone starts.
 FAILED_LOAD_PAUSE = 1.0
 EARLY = 0.05         # recorder timing slack before an instant
-LEAD = 1.5           # seconds on the faked clock before each alarm minute
+LEAD = 2              # seconds on the faked clock before each alarm minute
 RING = 1.6           # seconds of ringing heard before the switch-off
 SILENCE_LIMIT = 0.5  # seconds from the switch-off (or the end) to silence
 # The built-in tone beeps four times in the first 0.8 s of every 2 s.
@@ -157,7 +156,7 @@ class Rounds:
     def wait_label_settled(self, name):
         """The name label's pixels, once two screenshots in a row agree."""
         last = None
-        for i in range(40):
+        for _ in range(40):
             now = ui.region_pixels(self.shot(f"{name}-label"), ui.FILE_NAME_LABEL)
             if now == last:
                 return now

@@ -56,7 +56,7 @@ class AlarmFilesTest(unittest.TestCase):
             "odd-name": odd_dir / "ä b\\c d.mp3",
             "random": rings.write_bytes(base / "plain" / "noise.mp3", rings.random_bytes(20000, 1)),
             "text": rings.write_bytes(base / "plain" / "notes.mp3",
-                                      "Einkaufen: Milch, Brot.\nTermine: keine.\n" .encode() * 50),
+                                      "Einkaufen: Milch, Brot.\nTermine: keine.\n".encode() * 50),
             "broken-wave": rings.write_bytes(base / "plain" / "broken.mp3", rings.broken_wave()),
             "unreadable": rings.write_bytes(base / "plain" / "locked.mp3", tone.read_bytes()),
             "folder-gone": rings.write_bytes(base / "stick" / "wake.mp3", tone.read_bytes()),
