@@ -32,6 +32,7 @@ TOVREL_PKGS_TEST=(
   "${TOVREL_PKGS_DISPLAY[@]}" libfaketime faketime sox lame
   "${TOVREL_PKGS_PACKAGE[@]}"
   dbus-daemon at-spi2-core python3-gi gir1.2-atspi-2.0
+  gdb # stacks of a program that stopped answering in an end-to-end test
 )
 
 deps__log() { printf '[deps] %s\n' "$*" >&2; }

@@ -137,6 +137,18 @@ class TrayTest(ShellCase):
         harness.wait_until(lambda: harness.tray_icon_docked(program.pid, display), 10,
                            "the icon in the tray host started after the program")
 
+        # From then on minimise hides the window to that tray, and the icon brings it back.
+        harness.wait_until(lambda: harness.geometry(win, display).viewable, 5,
+                           "the main window to be mapped")
+        ui.press_glyph(win, ui.MINIMISE_GLYPH, display)
+        harness.wait_until(lambda: not harness.geometry(win, display).viewable, 5,
+                           "the window to go to the late tray host")
+        icon = next(w for w, pid in harness.tray_icons(display) if pid == program.pid)
+        g = harness.geometry(icon, display)
+        harness.click(1, icon, g.width // 2, g.height // 2, display=display)
+        harness.wait_until(lambda: harness.geometry(win, display).viewable, 5,
+                           "a click on the icon to bring the window back")
+
 
 class EndingTest(ShellCase):
     def test_close_shows_about_at_the_window_and_exit_ends_the_program(self):
