@@ -10,20 +10,14 @@ using forms::True;
 
 namespace {
 
-// 1-based position of the first of `separators` in s, 0 when there is none.
-std::int16_t firstSeparator(const std::string& s, const char* separators) {
-    const std::size_t at = s.find_first_of(separators);
+// 1-based position of the first folder separator, 0 when there is none.
+// Paths here use "/"; "\" separates folders as well.
+std::int16_t firstSeparator(const std::string& s) {
+    const std::size_t at = s.find_first_of("/\\");
     if (at == std::string::npos) return 0;
     if (at >= static_cast<std::size_t>(std::numeric_limits<std::int16_t>::max()))
         throw std::overflow_error("Overflow: file name too long");
     return static_cast<std::int16_t>(at + 1);
-}
-
-// What separates the folders of a path: "/" wherever the path holds one (the
-// dialog's paths all do, and there "\" is an ordinary character of a name,
-// as in AC\DC.mp3); "\" in a path written without any "/".
-const char* folderSeparators(const std::string& path) {
-    return path.find('/') != std::string::npos ? "/" : "\\";
 }
 
 }  // namespace
@@ -48,13 +42,12 @@ void FrmTovrel::BrowseM_MouseUp(const forms::MouseArgs& /*a*/) {
     BrowseD.setVisible(False);
     Dialog.showOpen();
     MP3Name = Dialog.fileName();
-    const char* const separators = folderSeparators(MP3Name);
     // The dialog's own "*.mp3", untouched, means nothing was ever chosen; a
     // chosen file always comes with its folders.
-    const bool chosenPath = firstSeparator(MP3Name, separators) != 0;
+    const bool chosenPath = firstSeparator(MP3Name) != 0;
     do {
-        MP3Name = MP3Name.substr(static_cast<std::size_t>(firstSeparator(MP3Name, separators)));
-        SlashPos = firstSeparator(MP3Name, separators);
+        MP3Name = MP3Name.substr(static_cast<std::size_t>(firstSeparator(MP3Name)));
+        SlashPos = firstSeparator(MP3Name);
     } while (SlashPos != 0);
     if (const std::size_t dot = MP3Name.find('.'); dot != std::string::npos) MP3Name.resize(dot);
     if (MP3Name == "*" && !chosenPath)
