@@ -15,6 +15,7 @@
 #include "platform/desktop.h"
 #include "shell/frm_about.h"
 #include "shell/frm_tovrel.h"
+#include "ui/shown_main_window.h"
 #include "unit/fakes.h"
 
 using namespace tovrel;
@@ -38,15 +39,9 @@ void listen(QAccessibleEvent* event) {
     heard->push_back({event->type(), event->accessibleInterface(), changed});
 }
 
-class AccessibilityTest : public ::testing::Test {
+class AccessibilityTest : public ::testing::Test, protected tovrel::testing::ShownMainWindow {
 protected:
-    AccessibilityTest() {
-        desktop.clock = [this] { return clock; };
-        main.Form_Load();
-        main.Show();
-        view = desktop.viewOf(main);
-        window = QAccessible::queryAccessibleInterface(view);
-    }
+    AccessibilityTest() { window = QAccessible::queryAccessibleInterface(view); }
     ~AccessibilityTest() override { stopListening(); }
 
     void startListening() {
@@ -84,15 +79,6 @@ protected:
     }
     QRect global(const QRect& r) const { return r.translated(view->mapToGlobal(QPoint(0, 0))); }
 
-    std::string clock = "7:29:58 AM";
-    tovrel::testing::Log log;
-    platform::QtDesktop desktop{QStringLiteral(TOVREL_BUILD_DIR)};
-    tovrel::testing::FakePlayer player{log};
-    tovrel::testing::FakeDialog dialog{log};
-    tovrel::testing::FakeTray tray{log};
-    tovrel::testing::FakeClick clicks{log};
-    shell::FrmTovrel main{{desktop, player, dialog, tray, clicks}};
-    platform::FormView* view = nullptr;
     QAccessibleInterface* window = nullptr;
     std::vector<Heard> events;
 };

@@ -14,6 +14,7 @@
 #include "platform/desktop.h"
 #include "shell/frm_about.h"
 #include "shell/frm_tovrel.h"
+#include "ui/shown_main_window.h"
 #include "unit/fakes.h"
 
 using namespace tovrel;
@@ -21,14 +22,8 @@ using namespace tovrel::forms;
 
 namespace {
 
-class ViewTest : public ::testing::Test {
+class ViewTest : public ::testing::Test, protected tovrel::testing::ShownMainWindow {
 protected:
-    ViewTest() {
-        desktop.clock = [this] { return clock; };
-        main.Form_Load();
-        main.Show();
-        view = desktop.viewOf(main);
-    }
     QImage shot() const { return view->grab().toImage().convertToFormat(QImage::Format_RGB32); }
     static bool pureGreen(QRgb c) { return qRed(c) == 0 && qGreen(c) == 255 && qBlue(c) == 0; }
     int greenPixels(const QImage& image, const QRect& r) const {
@@ -40,15 +35,6 @@ protected:
     }
     QPoint centre(const Element& e) const { return view->pixelRect(e.rect()).center(); }
 
-    std::string clock = "7:29:58 AM";
-    tovrel::testing::Log log;
-    platform::QtDesktop desktop{QStringLiteral(TOVREL_BUILD_DIR)};
-    tovrel::testing::FakePlayer player{log};
-    tovrel::testing::FakeDialog dialog{log};
-    tovrel::testing::FakeTray tray{log};
-    tovrel::testing::FakeClick clicks{log};
-    shell::FrmTovrel main{{desktop, player, dialog, tray, clicks}};
-    platform::FormView* view = nullptr;
 };
 
 }  // namespace
