@@ -28,18 +28,8 @@ using Ending = QtClickSound::Ending;
 // its own latency; a click ends later than its length by about this.
 constexpr auto kExpectedOverrun = 600ms;
 
-class ClickSoundAtSink : public ::testing::Test {
+class ClickSoundAtSink : public tovrel::testing::SoundServerTest {
 protected:
-    void SetUp() override
-    {
-        if (!tovrel::testing::soundServerAvailable()) {
-            GTEST_SKIP() << "no sound server at PULSE_SERVER";
-        }
-        ASSERT_TRUE(folder.isValid());
-    }
-
-    QString file(const char* name) const { return QDir(folder.path()).filePath(name); }
-
     std::chrono::milliseconds timedPlay(const QString& path)
     {
         QElapsedTimer clock;
@@ -78,7 +68,6 @@ protected:
         EXPECT_GT(heard->rmsAmplitude, tovrel::testing::kAudibleRms);
     }
 
-    QTemporaryDir folder;
     QtClickSound click;
 };
 

@@ -43,18 +43,8 @@ std::chrono::milliseconds timed(const std::function<void()>& action)
     return std::chrono::milliseconds(clock.elapsed());
 }
 
-class PlayerAtSink : public ::testing::Test {
+class PlayerAtSink : public tovrel::testing::SoundServerTest {
 protected:
-    void SetUp() override
-    {
-        if (!tovrel::testing::soundServerAvailable()) {
-            GTEST_SKIP() << "no sound server at PULSE_SERVER";
-        }
-        ASSERT_TRUE(folder.isValid());
-    }
-
-    QString file(const char* name) const { return QDir(folder.path()).filePath(name); }
-
     QString writeFile(const char* name, const QByteArray& bytes) const
     {
         QFile out(file(name));
@@ -101,7 +91,6 @@ protected:
         EXPECT_NEAR(beep->roughHz, kToneHz, 60);
     }
 
-    QTemporaryDir folder;
     QtMediaPlayer player;
 };
 

@@ -3,8 +3,11 @@
 // Helpers for the component tests: running tools, making sound files,
 // listening at the sound server's sink, and waiting with the event loop.
 
+#include <QDir>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <functional>
@@ -28,6 +31,23 @@ bool makeMp3(const QString& path, double seconds, int hz, bool id3Tag = false);
 
 // Whether the sound server named in PULSE_SERVER answers.
 bool soundServerAvailable();
+
+// A test that plays to the sound server named in PULSE_SERVER (skipped when it
+// does not answer), with a scratch folder for its files.
+class SoundServerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!soundServerAvailable()) {
+            GTEST_SKIP() << "no sound server at PULSE_SERVER";
+        }
+        ASSERT_TRUE(folder.isValid());
+    }
+
+    QString file(const char* name) const { return QDir(folder.path()).filePath(name); }
+
+    QTemporaryDir folder;
+};
 
 // Sound figures of (part of) a recording, as sox reports them.
 struct SoundStats {
