@@ -79,12 +79,9 @@ def memory_kib(pid):
 
 # --------------------------------------------------------------------------- the program
 
-def start_program(clock=None, env=None, binary=None):
-    extra = dict(LOCALE)
-    if clock is not None:
-        extra.update(clock.env())
-    extra.update(env or {})
-    program = harness.Program(binary=binary, env=extra).start()
+def start_program(clock=None):
+    extra = dict(LOCALE, **(clock.env() if clock is not None else {}))
+    program = harness.Program(env=extra).start()
     win = ui.wait_main_window(program)
     return program, win
 
@@ -374,14 +371,14 @@ def bench_tick(args, mp3):
 FIGURES = {"idle": bench_idle, "startup": bench_startup, "onset": bench_onset, "tick": bench_tick}
 
 
-def table(rows, runs_note):
+def table(rows):
     head = "| figure | unit | min | median | max | n | reference |\n|---|---|---|---|---|---|---|\n"
     body = ""
     for name, unit, values, reference, fmt in rows:
         lo, mid, hi = summary(values)
         body += (f"| {name} | {unit} | {fmt.format(lo)} | {fmt.format(mid)} | {fmt.format(hi)} "
                  f"| {len(values)} | {reference} |\n")
-    return head + body + runs_note
+    return head + body
 
 
 def main(argv):
@@ -413,7 +410,7 @@ def main(argv):
             out.append(f"\n{name}: FAILED: {err}\n")
             log(f"{name} failed: {err}")
             continue
-        out.append("\n" + table(rows, ""))
+        out.append("\n" + table(rows))
     text = "".join(out)
     print(text)
     if args.out:
