@@ -14,7 +14,8 @@ set -euo pipefail
 
 TOVREL_PKGS_BUILD=(
   cmake make pkg-config g++
-  qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev
+  qt6-base-dev qt6-base-dev-tools
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   libgtest-dev libgmock-dev libpulse-dev libsndfile1-dev libxcb1-dev
   libxcb-shape0-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good

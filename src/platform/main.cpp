@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
     try {
         platform::SkinLibrary::loadDisplayFace();
         platform::QtDesktop desktop(QCoreApplication::applicationDirPath());
-        platform::QtMediaPlayer player;
+        platform::GstMediaPlayer player;
         platform::QtFileDialog dialog;
         platform::QtTrayIcon tray(desktop.icon());
         platform::QtClickSound click;

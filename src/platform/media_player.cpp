@@ -1,42 +1,41 @@
 #include "platform/media_player.h"
 
-#include <QAudioFormat>
-#include <QAudioSink>
-#include <QByteArray>
-#include <QFile>
-#include <QFileInfo>
-#include <QIODevice>
-#include <QTimer>
-#include <QUrl>
+#include <gst/app/gstappsrc.h>
+#include <gst/gst.h>
 
-#include <pulse/pulseaudio.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
-#include <cstdint>
+#include <condition_variable>
 #include <cstring>
 #include <functional>
-#include <limits>
+#include <mutex>
 #include <numbers>
-#include <optional>
+#include <thread>
+#include <utility>
 
 namespace tovrel::platform {
 
 namespace {
 
 // The tone: four short beeps, then quiet until the cycle ends.
+constexpr int kToneRate = 44100;
 constexpr double kBeepHz = 880.0;
 constexpr double kBeepSeconds = 0.1;
 constexpr double kBeepPeriodSeconds = 0.2;
 constexpr int kBeepsPerCycle = 4;
 constexpr double kRampSeconds = 0.005;  // fade in and out, against clicks
 constexpr double kToneLevel = 0.5;
+constexpr int kToneFramesPerBuffer = 1024;
 
 // The tone's value in [-1, 1] at the given frame.
-double toneAt(std::int64_t frame, int sampleRate)
+double toneAt(std::int64_t frame)
 {
-    const double t = static_cast<double>(frame) / sampleRate;
-    const double inCycle = std::fmod(t, QtMediaPlayer::kToneCycleSeconds);
+    const double t = static_cast<double>(frame) / kToneRate;
+    const double inCycle = std::fmod(t, GstMediaPlayer::kToneCycleSeconds);
     if (inCycle >= kBeepsPerCycle * kBeepPeriodSeconds) {
         return 0.0;
     }
@@ -47,358 +46,528 @@ double toneAt(std::int64_t frame, int sampleRate)
     const double ramp = std::min({1.0, inBeep / kRampSeconds, (kBeepSeconds - inBeep) / kRampSeconds});
     // The phase from the frame within its second keeps the sine exact
     // however long the alarm rings (the beep frequency is whole).
-    const double phase = 2.0 * std::numbers::pi * kBeepHz * static_cast<double>(frame % sampleRate) / sampleRate;
+    const double phase = 2.0 * std::numbers::pi * kBeepHz * static_cast<double>(frame % kToneRate) / kToneRate;
     return kToneLevel * ramp * std::sin(phase);
 }
 
-template <typename T>
-void put(char* where, T value)
+// Feeds the tone into the pipeline's app source, on its streaming thread.
+void pushTone(GstAppSrc* source, guint, gpointer data)
 {
-    std::memcpy(where, &value, sizeof value);
+    auto* frame = static_cast<std::int64_t*>(data);
+    GstBuffer* buffer = gst_buffer_new_allocate(nullptr, kToneFramesPerBuffer * sizeof(gint16), nullptr);
+    GstMapInfo map;
+    if (buffer == nullptr || !gst_buffer_map(buffer, &map, GST_MAP_WRITE)) {
+        if (buffer != nullptr) {
+            gst_buffer_unref(buffer);
+        }
+        return;
+    }
+    for (int i = 0; i < kToneFramesPerBuffer; ++i) {
+        const auto sample = static_cast<gint16>(std::lround(toneAt(*frame + i) * 32767.0));
+        std::memcpy(map.data + i * sizeof sample, &sample, sizeof sample);
+    }
+    gst_buffer_unmap(buffer, &map);
+    GST_BUFFER_PTS(buffer) = gst_util_uint64_scale(static_cast<guint64>(*frame), GST_SECOND, kToneRate);
+    GST_BUFFER_DURATION(buffer) = gst_util_uint64_scale(kToneFramesPerBuffer, GST_SECOND, kToneRate);
+    *frame += kToneFramesPerBuffer;
+    gst_app_src_push_buffer(source, buffer);
 }
 
-void writeSample(char* where, QAudioFormat::SampleFormat format, double value)
+// Whether the path names a file that can be opened for reading at all;
+// what is in it is for GStreamer's type finding to say.
+bool readableFile(const std::string& path)
 {
-    switch (format) {
-    case QAudioFormat::UInt8:
-        put(where, static_cast<std::uint8_t>(std::lround(128.0 + value * 127.0)));
-        break;
-    case QAudioFormat::Int16:
-        put(where, static_cast<std::int16_t>(std::lround(value * 32767.0)));
-        break;
-    case QAudioFormat::Int32:
-        put(where, static_cast<std::int32_t>(std::llround(value * 2147483647.0)));
-        break;
-    case QAudioFormat::Float:
-        put(where, static_cast<float>(value));
-        break;
-    default:
-        break;
-    }
+    struct stat info {};
+    return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
+           ::access(path.c_str(), R_OK) == 0;
 }
 
-// The size of an ID3v2 tag from its header, or nothing if it is none:
-// "ID3", version, revision, flags, then four 7-bit size bytes.
-std::optional<qint64> id3v2TagSize(const QByteArray& head)
+double seconds(gint64 nanoseconds)
 {
-    if (head.size() < 10 || !head.startsWith("ID3")) {
-        return std::nullopt;
-    }
-    const auto byte = [&head](int i) { return static_cast<unsigned char>(head[i]); };
-    if (byte(3) == 0xFF || byte(4) == 0xFF) {
-        return std::nullopt;
-    }
-    qint64 size = 0;
-    for (int i = 6; i < 10; ++i) {
-        if (byte(i) >= 0x80) {
-            return std::nullopt;
-        }
-        size = (size << 7) | byte(i);
-    }
-    const bool footer = (byte(5) & 0x10) != 0;
-    return 10 + size + (footer ? 10 : 0);
-}
-
-struct MpegFrame {
-    unsigned version = 0;  // 3 MPEG-1, 2 MPEG-2, 0 MPEG-2.5
-    unsigned layer = 0;    // 3 layer I, 2 layer II, 1 layer III
-    unsigned rateIndex = 0;
-    qint64 length = 0;     // bytes, 0 for free format
-};
-
-// Reads an MPEG audio frame header at `at`.
-std::optional<MpegFrame> mpegFrameAt(const QByteArray& data, qint64 at)
-{
-    if (at < 0 || at + 4 > data.size()) {
-        return std::nullopt;
-    }
-    const auto byte = [&data, at](int i) { return static_cast<unsigned char>(data[at + i]); };
-    if (byte(0) != 0xFF || (byte(1) & 0xE0) != 0xE0) {
-        return std::nullopt;
-    }
-    MpegFrame frame;
-    frame.version = (byte(1) >> 3) & 0x3;
-    frame.layer = (byte(1) >> 1) & 0x3;
-    const unsigned bitrateIndex = byte(2) >> 4;
-    frame.rateIndex = (byte(2) >> 2) & 0x3;
-    const unsigned padding = (byte(2) >> 1) & 0x1;
-    if (frame.version == 1 || frame.layer == 0 || bitrateIndex == 15 || frame.rateIndex == 3) {
-        return std::nullopt;
-    }
-    if (bitrateIndex == 0) {
-        return frame;  // free format: the length is not in the header
-    }
-    // kbit/s by [table][index]: MPEG-1 layers I, II, III; MPEG-2 layer I;
-    // MPEG-2 layers II and III.
-    static constexpr int kBitrates[5][15] = {
-        {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
-        {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
-        {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320},
-        {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
-        {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
-    };
-    static constexpr int kRates[3] = {44100, 48000, 32000};
-    const bool mpeg1 = frame.version == 3;
-    const int table = mpeg1 ? static_cast<int>(3 - frame.layer) : (frame.layer == 3 ? 3 : 4);
-    const qint64 bitrate = kBitrates[table][bitrateIndex] * 1000LL;
-    const qint64 rate = kRates[frame.rateIndex] >> (mpeg1 ? 0 : (frame.version == 2 ? 1 : 2));
-    if (frame.layer == 3) {
-        frame.length = (12 * bitrate / rate + padding) * 4;
-    } else {
-        const qint64 factor = (frame.layer == 1 && !mpeg1) ? 72 : 144;
-        frame.length = factor * bitrate / rate + padding;
-    }
-    return frame;
-}
-
-// Whether MPEG audio starts near the beginning of `data`: a frame header
-// followed by a second of the same kind where the first one ends (or the
-// data ending there). Leading padding is skipped.
-bool startsWithMpegFrames(const QByteArray& data, bool endsThere)
-{
-    constexpr qint64 kSearch = 4096;
-    for (qint64 at = 0; at < std::min<qint64>(kSearch, data.size()); ++at) {
-        const auto first = mpegFrameAt(data, at);
-        if (!first) {
-            continue;
-        }
-        if (first->length == 0) {
-            return true;
-        }
-        const qint64 next = at + first->length;
-        if (next == data.size() && endsThere) {
-            return true;
-        }
-        const auto second = mpegFrameAt(data, next);
-        if (second && second->version == first->version && second->layer == first->layer &&
-            second->rateIndex == first->rateIndex) {
-            return true;
-        }
-    }
-    return false;
+    return static_cast<double>(nanoseconds) / static_cast<double>(GST_SECOND);
 }
 
 }  // namespace
 
-// Endless source of the tone for a pulling sink, in whatever sample format
-// the device asked for.
-class AlarmToneSource : public QIODevice {
+// Owns the pipeline and everything done with it, on a thread of its own
+// that runs a GLib main loop: the commands arrive there as idle callbacks,
+// the pipeline's bus messages through a bus watch. The pipeline is
+//
+//     [source] -> audioconvert -> audioresample -> the desktop's audio sink
+//
+// where the source is the file (filesrc -> decodebin) or the built-in tone
+// (an app source). Between alarms the pipeline waits in READY, which keeps
+// the sink's connection to the sound server open for the next alarm. The
+// sink plays to the server's default output and is not tied to a device,
+// so the server moves it whenever the default changes.
+class GstMediaPlayer::Worker {
 public:
-    AlarmToneSource(const QAudioFormat& format, double startSeconds)
-        : format_(format),
-          frame_(static_cast<std::int64_t>(startSeconds * format.sampleRate()))
+    Worker() : context_(g_main_context_new()), loop_(g_main_loop_new(context_, FALSE)) {}
+
+    ~Worker()
     {
+        g_main_loop_unref(loop_);
+        g_main_context_unref(context_);
     }
 
-    [[nodiscard]] bool isSequential() const override { return true; }
+    Worker(const Worker&) = delete;
+    Worker& operator=(const Worker&) = delete;
 
-    [[nodiscard]] qint64 bytesAvailable() const override
+    // ---- called on the UI thread
+
+    // Runs the job on the worker's thread, after the jobs posted before it.
+    void post(std::function<void()> job)
     {
-        return std::numeric_limits<int>::max() + QIODevice::bytesAvailable();
-    }
-
-protected:
-    qint64 readData(char* data, qint64 maxSize) override
-    {
-        const int frameBytes = format_.bytesPerFrame();
-        const int sampleBytes = format_.bytesPerSample();
-        if (frameBytes <= 0 || format_.sampleRate() <= 0) {
-            return -1;
-        }
-        const qint64 frames = maxSize / frameBytes;
-        for (qint64 i = 0; i < frames; ++i, ++frame_) {
-            const double value = toneAt(frame_, format_.sampleRate());
-            char* out = data + i * frameBytes;
-            for (int c = 0; c < format_.channelCount(); ++c) {
-                writeSample(out + c * sampleBytes, format_.sampleFormat(), value);
-            }
-        }
-        return frames * frameBytes;
-    }
-
-    qint64 writeData(const char*, qint64) override { return -1; }
-
-private:
-    QAudioFormat format_;
-    std::int64_t frame_;
-};
-
-// Follows the sound server's default output. Qt 6.4 keeps the default it
-// saw at start-up, so the player asks the server itself: a connection of
-// its own, on libpulse's thread, that reports the default sink's name on
-// the GUI thread whenever it changes. Nothing here waits for the server,
-// so a missing or stuck server costs nothing.
-class DefaultSinkWatcher : public QObject {
-public:
-    explicit DefaultSinkWatcher(std::function<void(const QString&)> changed)
-        : changed_(std::move(changed)), loop_(pa_threaded_mainloop_new())
-    {
-        if (loop_ == nullptr || pa_threaded_mainloop_start(loop_) != 0) {
-            return;
-        }
-        connectToServer();
-    }
-
-    ~DefaultSinkWatcher() override
-    {
-        if (loop_ == nullptr) {
-            return;
-        }
-        pa_threaded_mainloop_stop(loop_);
-        dropContext();
-        pa_threaded_mainloop_free(loop_);
-    }
-
-    DefaultSinkWatcher(const DefaultSinkWatcher&) = delete;
-    DefaultSinkWatcher& operator=(const DefaultSinkWatcher&) = delete;
-
-private:
-    static constexpr int kRetryMs = 3000;
-
-    void connectToServer()
-    {
-        pa_threaded_mainloop_lock(loop_);
-        context_ = pa_context_new(pa_threaded_mainloop_get_api(loop_), "MP3 Tovrel");
-        if (context_ != nullptr) {
-            pa_context_set_state_callback(context_, &DefaultSinkWatcher::onState, this);
-            pa_context_set_subscribe_callback(context_, &DefaultSinkWatcher::onEvent, this);
-            if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-                retryLater();
-            }
-        }
-        pa_threaded_mainloop_unlock(loop_);
-    }
-
-    // With the loop stopped or its lock held.
-    void dropContext()
-    {
-        if (context_ != nullptr) {
-            pa_context_set_state_callback(context_, nullptr, nullptr);
-            pa_context_set_subscribe_callback(context_, nullptr, nullptr);
-            pa_context_disconnect(context_);
-            pa_context_unref(context_);
-            context_ = nullptr;
-        }
-    }
-
-    // On libpulse's thread: try again from the GUI thread in a while.
-    void retryLater()
-    {
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                QTimer::singleShot(kRetryMs, this, [this] {
-                    pa_threaded_mainloop_lock(loop_);
-                    dropContext();
-                    pa_threaded_mainloop_unlock(loop_);
-                    connectToServer();
-                });
+        GSource* idle = g_idle_source_new();
+        g_source_set_callback(
+            idle,
+            [](gpointer data) -> gboolean {
+                (*static_cast<std::function<void()>*>(data))();
+                return G_SOURCE_REMOVE;
             },
-            Qt::QueuedConnection);
+            new std::function<void()>(std::move(job)),
+            [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
+        g_source_attach(idle, context_);
+        g_source_unref(idle);
     }
 
-    void askDefault(pa_context* context)
+    // A new playback (or none): what the worker reports from now on is about it.
+    std::uint64_t begin()
     {
-        if (pa_operation* op = pa_context_get_server_info(context, &DefaultSinkWatcher::onServerInfo, this)) {
-            pa_operation_unref(op);
+        const std::lock_guard lock(mutex_);
+        reported_ = {};
+        return ++generation_;
+    }
+
+    struct Report {
+        double length = 0.0;
+        double position = 0.0;
+        bool tone = false;
+    };
+
+    Report report() const
+    {
+        const std::lock_guard lock(mutex_);
+        return reported_;
+    }
+
+    // Asks the thread to end and waits up to `patience` for it.
+    bool end(std::chrono::milliseconds patience)
+    {
+        post([this] { g_main_loop_quit(loop_); });
+        std::unique_lock lock(mutex_);
+        return ended_cv_.wait_for(lock, patience, [this] { return ended_; });
+    }
+
+    // ---- the worker's thread
+
+    void run()
+    {
+        g_main_context_push_thread_default(context_);
+        static std::once_flag initialised;
+        std::call_once(initialised, [] { gst_init(nullptr, nullptr); });
+        if (buildOutput()) {
+            // Connects to the sound server now, before any alarm needs it.
+            gst_element_set_state(pipeline_, GST_STATE_READY);
+            flushBus();
+        }
+        g_main_loop_run(loop_);
+        stopPlayback();
+        if (pipeline_ != nullptr) {
+            gst_element_set_state(pipeline_, GST_STATE_NULL);
+            GstBus* bus = gst_element_get_bus(pipeline_);
+            gst_bus_remove_watch(bus);
+            gst_object_unref(bus);
+            gst_object_unref(pipeline_);
+        }
+        g_main_context_pop_thread_default(context_);
+        const std::lock_guard lock(mutex_);
+        ended_ = true;
+        ended_cv_.notify_all();
+    }
+
+    void start(std::uint64_t generation, const std::string& path)
+    {
+        if (generation != current()) {
+            return;  // stopped again before it could start
+        }
+        stopPlayback();
+        active_ = generation;
+        path_ = path;
+        tone_ = !readableFile(path);
+        startSource();
+    }
+
+    void stopPlayback()
+    {
+        cancel(retry_);
+        cancel(poll_);
+        active_ = 0;
+        removeSource();
+    }
+
+private:
+    enum class Phase { Idle, Prerolling, Playing };
+
+    std::uint64_t current() const
+    {
+        const std::lock_guard lock(mutex_);
+        return generation_;
+    }
+
+    void publish(const Report& report)
+    {
+        const std::lock_guard lock(mutex_);
+        if (active_ == generation_) {
+            reported_ = report;
         }
     }
 
-    static void onState(pa_context* context, void* self)
+    static void cancel(GSource*& source)
     {
-        auto* watcher = static_cast<DefaultSinkWatcher*>(self);
-        switch (pa_context_get_state(context)) {
-        case PA_CONTEXT_READY:
-            if (pa_operation* op = pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr)) {
-                pa_operation_unref(op);
+        if (source != nullptr) {
+            g_source_destroy(source);
+            g_source_unref(source);
+            source = nullptr;
+        }
+    }
+
+    GSource* every(guint milliseconds, gboolean (*callback)(gpointer))
+    {
+        GSource* timer = g_timeout_source_new(milliseconds);
+        g_source_set_callback(timer, callback, this, nullptr);
+        g_source_attach(timer, context_);
+        return timer;
+    }
+
+    bool buildOutput()
+    {
+        pipeline_ = gst_pipeline_new("alarm");
+        convert_ = gst_element_factory_make("audioconvert", nullptr);
+        GstElement* resample = gst_element_factory_make("audioresample", nullptr);
+        sink_ = gst_element_factory_make("pulsesink", nullptr);
+        if (sink_ != nullptr) {
+            g_object_set(sink_, "client-name", "MP3 Tovrel", nullptr);
+        } else {
+            sink_ = gst_element_factory_make("autoaudiosink", nullptr);
+        }
+        if (pipeline_ == nullptr || convert_ == nullptr || resample == nullptr || sink_ == nullptr) {
+            for (GstElement* element : {pipeline_, convert_, resample, sink_}) {
+                if (element != nullptr) {
+                    gst_object_unref(element);
+                }
             }
-            watcher->askDefault(context);
+            pipeline_ = nullptr;
+            g_printerr("tovrel: GStreamer's audio elements are missing; the alarm cannot sound\n");
+            return false;
+        }
+        gst_bin_add_many(GST_BIN(pipeline_), convert_, resample, sink_, nullptr);
+        gst_element_link_many(convert_, resample, sink_, nullptr);
+        // The bus is watched from this thread's main context, its default.
+        GstBus* bus = gst_element_get_bus(pipeline_);
+        gst_bus_add_watch(
+            bus,
+            [](GstBus*, GstMessage* message, gpointer self) -> gboolean {
+                static_cast<Worker*>(self)->onMessage(message);
+                return G_SOURCE_CONTINUE;
+            },
+            this);
+        gst_object_unref(bus);
+        return true;
+    }
+
+    // Drops what the pipeline said about what was there before.
+    void flushBus()
+    {
+        GstBus* bus = gst_element_get_bus(pipeline_);
+        gst_bus_set_flushing(bus, TRUE);
+        gst_bus_set_flushing(bus, FALSE);
+        gst_object_unref(bus);
+    }
+
+    // Back to READY (the sound server's connection stays), without a source.
+    void removeSource()
+    {
+        phase_ = Phase::Idle;
+        if (pipeline_ == nullptr) {
+            return;
+        }
+        if (GST_STATE(pipeline_) > GST_STATE_READY || GST_STATE_PENDING(pipeline_) != GST_STATE_VOID_PENDING) {
+            gst_element_set_state(pipeline_, GST_STATE_READY);
+        }
+        if (source_ != nullptr) {
+            gst_element_set_state(source_, GST_STATE_NULL);
+            gst_bin_remove(GST_BIN(pipeline_), source_);
+            source_ = nullptr;
+        }
+        flushBus();
+    }
+
+    void startSource()
+    {
+        removeSource();
+        if (pipeline_ == nullptr) {
+            return;
+        }
+        source_ = tone_ ? makeTone() : makeFileSource();
+        if (source_ == nullptr) {
+            return;
+        }
+        gst_bin_add(GST_BIN(pipeline_), source_);
+        // The file's link carries data once its decoder's pad is known.
+        gst_element_link(source_, convert_);
+        publish({tone_ ? kToneCycleSeconds : 0.0, 0.0, tone_});
+        phase_ = Phase::Prerolling;
+        if (poll_ == nullptr) {
+            poll_ = every(50, [](gpointer self) -> gboolean {
+                static_cast<Worker*>(self)->refresh();
+                return G_SOURCE_CONTINUE;
+            });
+        }
+        if (gst_element_set_state(pipeline_, tone_ ? GST_STATE_PLAYING : GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
+            GstBus* bus = gst_element_get_bus(pipeline_);
+            GstMessage* error = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
+            gst_object_unref(bus);
+            failed(error != nullptr ? GST_MESSAGE_SRC(error) : nullptr);
+            if (error != nullptr) {
+                gst_message_unref(error);
+            }
+        }
+    }
+
+    // The file, decoded by whatever GStreamer finds for it. Only an audio
+    // stream is linked on.
+    GstElement* makeFileSource()
+    {
+        GstElement* bin = gst_bin_new("file");
+        GstElement* file = gst_element_factory_make("filesrc", nullptr);
+        GstElement* decode = gst_element_factory_make("decodebin", nullptr);
+        if (file == nullptr || decode == nullptr) {
+            for (GstElement* element : {bin, file, decode}) {
+                if (element != nullptr) {
+                    gst_object_unref(element);
+                }
+            }
+            return nullptr;
+        }
+        g_object_set(file, "location", path_.c_str(), nullptr);
+        gst_bin_add_many(GST_BIN(bin), file, decode, nullptr);
+        gst_element_link(file, decode);
+        GstPad* ghost = gst_ghost_pad_new_no_target("src", GST_PAD_SRC);
+        gst_element_add_pad(bin, ghost);
+        g_signal_connect(decode, "pad-added", G_CALLBACK(+[](GstElement*, GstPad* pad, gpointer target) {
+                             GstCaps* caps = gst_pad_get_current_caps(pad);
+                             if (caps == nullptr) {
+                                 caps = gst_pad_query_caps(pad, nullptr);
+                             }
+                             const bool audio = caps != nullptr && gst_caps_get_size(caps) > 0 &&
+                                                g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "audio/");
+                             if (caps != nullptr) {
+                                 gst_caps_unref(caps);
+                             }
+                             auto* ghostPad = GST_GHOST_PAD(target);
+                             GstPad* current = gst_ghost_pad_get_target(ghostPad);
+                             if (audio && current == nullptr) {
+                                 gst_ghost_pad_set_target(ghostPad, pad);
+                             }
+                             if (current != nullptr) {
+                                 gst_object_unref(current);
+                             }
+                         }),
+                         ghost);
+        return bin;
+    }
+
+    GstElement* makeTone()
+    {
+        GstElement* source = gst_element_factory_make("appsrc", "tone");
+        if (source == nullptr) {
+            return nullptr;
+        }
+        GstCaps* caps = gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "S16LE", "rate", G_TYPE_INT, kToneRate,
+                                            "channels", G_TYPE_INT, 1, "layout", G_TYPE_STRING, "interleaved", nullptr);
+        g_object_set(source, "caps", caps, "format", GST_FORMAT_TIME, "max-bytes",
+                     static_cast<guint64>(4 * kToneFramesPerBuffer * sizeof(gint16)), nullptr);
+        gst_caps_unref(caps);
+        GstAppSrcCallbacks callbacks{};
+        callbacks.need_data = &pushTone;
+        gst_app_src_set_callbacks(GST_APP_SRC(source), &callbacks, new std::int64_t(0),
+                                  [](gpointer frame) { delete static_cast<std::int64_t*>(frame); });
+        return source;
+    }
+
+    void onMessage(GstMessage* message)
+    {
+        if (phase_ == Phase::Idle) {
+            return;
+        }
+        switch (GST_MESSAGE_TYPE(message)) {
+        case GST_MESSAGE_ERROR:
+            failed(GST_MESSAGE_SRC(message));
             break;
-        case PA_CONTEXT_FAILED:
-        case PA_CONTEXT_TERMINATED:
-            watcher->retryLater();
+        case GST_MESSAGE_ASYNC_DONE:
+            if (phase_ == Phase::Prerolling && !tone_) {
+                prerolled();
+            }
+            break;
+        case GST_MESSAGE_SEGMENT_DONE:
+        case GST_MESSAGE_EOS:
+            endOfRound(GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS);
             break;
         default:
             break;
         }
     }
 
-    static void onEvent(pa_context* context, pa_subscription_event_type_t type, std::uint32_t, void* self)
+    // The end of a round: on from the start again. The seek after the
+    // segment's end does not flush, so what is still queued plays on and
+    // the next round follows it without a gap; after an end of stream (a
+    // round that ended some other way) the pipeline is flushed first. A file
+    // with next to no sound in it would only spin here: it counts as one
+    // that cannot be played.
+    void endOfRound(bool endOfStream)
     {
-        if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SERVER) {
-            static_cast<DefaultSinkWatcher*>(self)->askDefault(context);
+        if (!seekToStart(endOfStream ? GST_SEEK_FLAG_FLUSH : GST_SEEK_FLAG_NONE, true)) {
+            fallBackToTone();
         }
     }
 
-    static void onServerInfo(pa_context*, const pa_server_info* info, void* self)
+    // A round runs from 0 to the file's length as GStreamer reports it. For
+    // an MP3 with gapless information that length leaves out the encoder's
+    // padding; a round that ran on to the end of the last frame would put
+    // that much silence between two rounds. False when the file is too
+    // short to go round with (or its length unknown, if it must be known).
+    bool seekToStart(GstSeekFlags flags, bool lengthNeeded)
     {
-        if (info == nullptr || info->default_sink_name == nullptr) {
+        gint64 length = 0;
+        const bool known = gst_element_query_duration(pipeline_, GST_FORMAT_TIME, &length) && length > 0;
+        if ((known || lengthNeeded) && length < kShortestRound) {
+            return false;
+        }
+        return gst_element_seek(pipeline_, 1.0, GST_FORMAT_TIME,
+                                static_cast<GstSeekFlags>(flags | GST_SEEK_FLAG_SEGMENT | GST_SEEK_FLAG_ACCURATE),
+                                GST_SEEK_TYPE_SET, 0, known ? GST_SEEK_TYPE_SET : GST_SEEK_TYPE_NONE,
+                                known ? length : GST_CLOCK_TIME_NONE);
+    }
+
+    // The file's first sound is waiting at the sink. Looping needs a segment
+    // seek, which needs the pipeline prerolled; then it plays.
+    void prerolled()
+    {
+        GstPad* sinkPad = gst_element_get_static_pad(convert_, "sink");
+        GstPad* peer = gst_pad_get_peer(sinkPad);
+        GstPad* target = peer != nullptr && GST_IS_GHOST_PAD(peer) ? gst_ghost_pad_get_target(GST_GHOST_PAD(peer)) : nullptr;
+        const bool audio = target != nullptr;
+        for (GstPad* pad : {sinkPad, peer, target}) {
+            if (pad != nullptr) {
+                gst_object_unref(pad);
+            }
+        }
+        if (!audio || !seekToStart(GST_SEEK_FLAG_FLUSH, false)) {
+            fallBackToTone();
             return;
         }
-        auto* watcher = static_cast<DefaultSinkWatcher*>(self);
-        const QString name = QString::fromUtf8(info->default_sink_name);
-        QMetaObject::invokeMethod(
-            watcher,
-            [watcher, name] {
-                if (name != watcher->last_) {
-                    watcher->last_ = name;
-                    watcher->changed_(name);
-                }
-            },
-            Qt::QueuedConnection);
+        phase_ = Phase::Playing;
+        gst_element_set_state(pipeline_, GST_STATE_PLAYING);
+        refresh();
     }
 
-    std::function<void(const QString&)> changed_;
-    pa_threaded_mainloop* loop_;
-    pa_context* context_ = nullptr;
-    QString last_;  // GUI thread only
+    void fallBackToTone()
+    {
+        tone_ = true;
+        startSource();
+    }
+
+    // Something failed. The file's fault sounds the tone at once; the
+    // output's (no sound server, or it went away) is tried again in a
+    // while, so that the alarm is heard as soon as a server answers.
+    void failed(GstObject* origin)
+    {
+        const bool output = origin == nullptr || origin == GST_OBJECT(sink_) ||
+                            gst_object_has_as_ancestor(origin, GST_OBJECT(sink_)) ||
+                            GST_STATE(sink_) < GST_STATE_READY;
+        if (!output && !tone_) {
+            fallBackToTone();
+            return;
+        }
+        removeSource();
+        gst_element_set_state(pipeline_, GST_STATE_NULL);
+        flushBus();
+        publish({tone_ ? kToneCycleSeconds : 0.0, 0.0, tone_});
+        if (retry_ == nullptr) {
+            retry_ = every(kRetryMs, [](gpointer data) -> gboolean {
+                auto* self = static_cast<Worker*>(data);
+                cancel(self->retry_);
+                if (self->active_ == self->current()) {
+                    self->startSource();
+                }
+                return G_SOURCE_REMOVE;
+            });
+        }
+    }
+
+    // Reads the playing position and length for the UI thread.
+    void refresh()
+    {
+        if (phase_ == Phase::Idle) {
+            return;
+        }
+        gint64 position = 0;
+        gint64 duration = 0;
+        const bool havePosition = gst_element_query_position(pipeline_, GST_FORMAT_TIME, &position) && position >= 0;
+        if (tone_) {
+            publish({kToneCycleSeconds, havePosition ? std::fmod(seconds(position), kToneCycleSeconds) : 0.0, true});
+            return;
+        }
+        const bool haveDuration = gst_element_query_duration(pipeline_, GST_FORMAT_TIME, &duration) && duration > 0;
+        const double length = haveDuration ? seconds(duration) : 0.0;
+        publish({length, havePosition ? std::clamp(seconds(position), 0.0, length) : 0.0, false});
+    }
+
+    static constexpr guint kRetryMs = 3000;
+    static constexpr gint64 kShortestRound = 50 * GST_MSECOND;
+
+    GMainContext* context_;
+    GMainLoop* loop_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable ended_cv_;
+    bool ended_ = false;
+    std::uint64_t generation_ = 0;  // the UI thread's latest play() or stop()
+    Report reported_;
+
+    // The worker's own, below.
+    GstElement* pipeline_ = nullptr;
+    GstElement* convert_ = nullptr;  // where a source is linked
+    GstElement* sink_ = nullptr;
+    GstElement* source_ = nullptr;
+    GSource* poll_ = nullptr;
+    GSource* retry_ = nullptr;
+    Phase phase_ = Phase::Idle;
+    std::uint64_t active_ = 0;  // the playback under way, 0 for none
+    std::string path_;
+    bool tone_ = false;
 };
 
-QtMediaPlayer::QtMediaPlayer(QObject* parent)
-    : QObject(parent), device_(QMediaDevices::defaultAudioOutput())
+GstMediaPlayer::GstMediaPlayer() : worker_(std::make_shared<Worker>())
 {
-    output_.setDevice(device_);
-    player_.setAudioOutput(&output_);
-    // Repeating is done here, not by the player's own looping: with
-    // GStreamer, a file that starts over by seeking back (which that looping
-    // and a setPosition(0) both do) is now and then silent from the second
-    // round on while its position runs on. Loading it afresh always sounds.
-    player_.setLoops(QMediaPlayer::Once);
-
-    connect(&devices_, &QMediaDevices::audioOutputsChanged, this, &QtMediaPlayer::followDefaultOutput);
-    sinkWatcher_ = std::make_unique<DefaultSinkWatcher>([this](const QString& name) {
-        defaultSinkName_ = name;
-        followDefaultOutput();
-    });
-    connect(&player_, &QMediaPlayer::errorOccurred, this, [this](QMediaPlayer::Error error, const QString&) {
-        if (error != QMediaPlayer::NoError) {
-            fallBackToTone();
-        }
-    });
-    connect(&player_, &QMediaPlayer::mediaStatusChanged, this, [this](QMediaPlayer::MediaStatus status) {
-        if (status == QMediaPlayer::InvalidMedia) {
-            fallBackToTone();
-        } else if (status == QMediaPlayer::EndOfMedia && playing_ && fileLoaded_) {
-            const QUrl source = player_.source();
-            player_.setSource(QUrl());
-            player_.setSource(source);
-            player_.play();
-        }
-    });
+    // The thread keeps the worker alive; see the destructor.
+    std::thread([worker = worker_] { worker->run(); }).detach();
 }
 
-QtMediaPlayer::~QtMediaPlayer()
+GstMediaPlayer::~GstMediaPlayer()
 {
-    sinkWatcher_.reset();
-    stopTone();
+    // A worker held up by a sound server that never answers is left to the
+    // end of the process rather than holding up the program's exit.
+    worker_->end(std::chrono::seconds(1));
 }
 
-void QtMediaPlayer::setMediaFile(const std::string& path)
+void GstMediaPlayer::setMediaFile(const std::string& path)
 {
-    path_ = QString::fromStdString(path);
+    path_ = path;
 }
 
-void QtMediaPlayer::play()
+void GstMediaPlayer::play()
 {
     if (playing_) {
         if (path_ == playingPath_) {
@@ -408,145 +577,33 @@ void QtMediaPlayer::play()
     }
     playing_ = true;
     playingPath_ = path_;
-    // Checked now, not when chosen: the file may have gone since.
-    if (!looksPlayable(playingPath_)) {
-        startTone();
-        return;
-    }
-    fileLoaded_ = true;
-    player_.setSource(QUrl::fromLocalFile(playingPath_));
-    player_.play();
+    const std::uint64_t generation = worker_->begin();
+    worker_->post([worker = worker_.get(), generation, path = playingPath_] { worker->start(generation, path); });
 }
 
-void QtMediaPlayer::stop()
+void GstMediaPlayer::stop()
 {
+    if (!playing_) {
+        return;
+    }
     playing_ = false;
-    stopTone();
-    if (fileLoaded_) {
-        fileLoaded_ = false;
-        player_.stop();
-        player_.setSource(QUrl());
-    }
+    worker_->begin();
+    worker_->post([worker = worker_.get()] { worker->stopPlayback(); });
 }
 
-double QtMediaPlayer::length()
+double GstMediaPlayer::length()
 {
-    if (toneSink_) {
-        return kToneCycleSeconds;
-    }
-    return fileLoaded_ ? static_cast<double>(player_.duration()) / 1000.0 : 0.0;
+    return worker_->report().length;
 }
 
-double QtMediaPlayer::position()
+double GstMediaPlayer::position()
 {
-    if (toneSink_) {
-        const double played = toneSecondsBefore_ + static_cast<double>(toneSink_->processedUSecs()) / 1e6;
-        return std::fmod(played, kToneCycleSeconds);
-    }
-    return fileLoaded_ ? static_cast<double>(player_.position()) / 1000.0 : 0.0;
+    return worker_->report().position;
 }
 
-bool QtMediaPlayer::playingFallbackTone() const
+bool GstMediaPlayer::playingFallbackTone() const
 {
-    return toneSink_ != nullptr;
-}
-
-void QtMediaPlayer::fallBackToTone()
-{
-    if (!playing_ || toneSink_) {
-        return;
-    }
-    // Any call into a pipeline that failed waits a second for it; pay that
-    // now, before the tone starts, rather than when the user stops the
-    // alarm or at the next alarm.
-    fileLoaded_ = false;
-    player_.setSource(QUrl());
-    startTone();
-}
-
-void QtMediaPlayer::startTone()
-{
-    toneSecondsBefore_ = 0.0;
-    openToneSink();
-}
-
-void QtMediaPlayer::openToneSink()
-{
-    QAudioFormat format;
-    format.setSampleRate(44100);
-    format.setChannelCount(1);
-    format.setSampleFormat(QAudioFormat::Int16);
-    if (!device_.isNull() && !device_.isFormatSupported(format)) {
-        format = device_.preferredFormat();
-    }
-    toneSink_.reset();
-    toneSource_ = std::make_unique<AlarmToneSource>(format, toneSecondsBefore_);
-    toneSource_->open(QIODevice::ReadOnly);
-    toneSink_ = std::make_unique<QAudioSink>(device_, format);
-    toneSink_->start(toneSource_.get());
-}
-
-void QtMediaPlayer::stopTone()
-{
-    if (toneSink_) {
-        toneSink_->stop();
-    }
-    toneSink_.reset();
-    toneSource_.reset();
-    toneSecondsBefore_ = 0.0;
-}
-
-void QtMediaPlayer::followDefaultOutput()
-{
-    // The server's word on the default wins over Qt's; Qt's device list
-    // still provides the device to play on once it knows the sink.
-    QAudioDevice current = QMediaDevices::defaultAudioOutput();
-    if (!defaultSinkName_.isEmpty()) {
-        const QByteArray wanted = defaultSinkName_.toUtf8();
-        for (const QAudioDevice& device : QMediaDevices::audioOutputs()) {
-            if (device.id() == wanted) {
-                current = device;
-                break;
-            }
-        }
-    }
-    if (current == device_) {
-        return;
-    }
-    device_ = current;
-    output_.setDevice(device_);
-    if (toneSink_) {
-        toneSecondsBefore_ += static_cast<double>(toneSink_->processedUSecs()) / 1e6;
-        openToneSink();
-    }
-}
-
-bool QtMediaPlayer::looksPlayable(const QString& path)
-{
-    const QFileInfo info(path);
-    if (path.isEmpty() || !info.exists() || !info.isFile() || !info.isReadable() || info.size() == 0) {
-        return false;
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return false;
-    }
-    const QByteArray head = file.read(12);
-    if (head.startsWith("OggS") || head.startsWith("fLaC")) {
-        return true;
-    }
-    if (head.size() == 12 && head.startsWith("RIFF") && head.mid(8, 4) == "WAVE") {
-        return true;
-    }
-    // MP3, behind an ID3v2 tag or not. A lone frame sync is too easily
-    // found in other data, so two frames in a row are asked for.
-    const qint64 audioStart = id3v2TagSize(head).value_or(0);
-    constexpr qint64 kLook = 16384;
-    if (!file.seek(audioStart)) {
-        return false;
-    }
-    const QByteArray audio = file.read(kLook);
-    return startsWithMpegFrames(audio, audioStart + audio.size() == info.size());
+    return worker_->report().tone;
 }
 
 }  // namespace tovrel::platform

@@ -20,11 +20,10 @@
 namespace {
 
 using namespace std::chrono_literals;
-using tovrel::platform::QtMediaPlayer;
+using tovrel::platform::GstMediaPlayer;
 using tovrel::testing::analyseSounding;
 using tovrel::testing::pumpEvents;
 using tovrel::testing::SinkRecording;
-using tovrel::testing::waitUntil;
 
 // The private server, started before anything in the process talks to a
 // sound server.
@@ -101,18 +100,15 @@ protected:
     // the second sink is left in second.wav.
     void playAndMoveTheDefault(const QString& path, bool tone)
     {
-        QtMediaPlayer player;
-        ASSERT_TRUE(waitUntil([&] { return player.outputDevice().id() == "first_sink"; }, 5s));
+        GstMediaPlayer player;
         player.setMediaFile(path.toStdString());
         player.play();
-        EXPECT_EQ(player.playingFallbackTone(), tone);
         pumpEvents(500ms);
+        EXPECT_EQ(player.playingFallbackTone(), tone);
         {
             SinkRecording second(file("second.wav"), "second_sink.monitor");
             ASSERT_TRUE(second.started());
             ASSERT_TRUE(PrivateServer::setDefault("second_sink"));
-            EXPECT_TRUE(waitUntil([&] { return player.outputDevice().id() == "second_sink"; }, 5s))
-                << "the player did not follow the new default";
             pumpEvents(500ms);
             SinkRecording first(file("first.wav"), "first_sink.monitor");
             ASSERT_TRUE(first.started());

@@ -28,7 +28,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using tovrel::platform::QtClickSound;
-using tovrel::platform::QtMediaPlayer;
+using tovrel::platform::GstMediaPlayer;
 using tovrel::testing::pumpEvents;
 
 std::chrono::milliseconds timed(const std::function<void()>& action)
@@ -103,7 +103,7 @@ TEST_F(DeadServer, PlayerPlaysAndStopsWithoutHanging)
 {
     const QString mp3 = QDir(folder.path()).filePath("song.mp3");
     ASSERT_TRUE(tovrel::testing::makeMp3(mp3, 1.0, 300));
-    QtMediaPlayer player;
+    GstMediaPlayer player;
     player.setMediaFile(mp3.toStdString());
     EXPECT_LT(timed([&] { player.play(); }), 200ms);
     pumpEvents(1s);
@@ -113,9 +113,34 @@ TEST_F(DeadServer, PlayerPlaysAndStopsWithoutHanging)
 
     player.setMediaFile("/nowhere/song.mp3");
     EXPECT_LT(timed([&] { player.play(); }), 200ms);
-    EXPECT_TRUE(player.playingFallbackTone());
+    EXPECT_TRUE(tovrel::testing::waitUntil([&] { return player.playingFallbackTone(); }, 1s));
     pumpEvents(500ms);
     EXPECT_LT(timed([&] { player.stop(); }), 200ms);
+}
+
+TEST_F(HungServer, PlayerNeverHoldsUpTheCaller)
+{
+    // The player's own thread waits for the server; the program does not:
+    // not at play(), stop() and the reads of every tick, nor at its end.
+    const QString mp3 = QDir(folder.path()).filePath("song.mp3");
+    ASSERT_TRUE(tovrel::testing::makeMp3(mp3, 1.0, 300));
+    const auto ending = timed([&] {
+        GstMediaPlayer player;
+        for (const auto& path : {mp3, QStringLiteral("/nowhere/song.mp3")}) {
+            player.setMediaFile(path.toStdString());
+            EXPECT_LT(timed([&] { player.play(); }), 50ms);
+            EXPECT_LT(timed([&] {
+                          for (int tick = 0; tick < 20; ++tick) {
+                              player.length();
+                              player.position();
+                              pumpEvents(50ms);
+                          }
+                      }),
+                      1500ms);
+            EXPECT_LT(timed([&] { player.stop(); }), 50ms);
+        }
+    });
+    EXPECT_LT(ending, 4s);
 }
 
 TEST_F(HungServer, ClickGivesUpAfterItsLengthAndTheGrace)

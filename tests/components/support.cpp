@@ -9,7 +9,11 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <sndfile.h>
+
 #include <csignal>
+#include <cmath>
+#include <vector>
 
 namespace tovrel::testing {
 
@@ -122,6 +126,34 @@ std::optional<SoundStats> analyseSounding(const QString& wavPath, double length)
         return std::nullopt;
     }
     return stats;
+}
+
+std::optional<double> longestPause(const QString& wavPath)
+{
+    SF_INFO info{};
+    SNDFILE* file = sf_open(QFile::encodeName(wavPath).constData(), SFM_READ, &info);
+    if (file == nullptr || info.channels != 1 || info.samplerate <= 0) {
+        if (file != nullptr) {
+            sf_close(file);
+        }
+        return std::nullopt;
+    }
+    std::vector<float> samples(static_cast<std::size_t>(info.frames));
+    samples.resize(static_cast<std::size_t>(sf_readf_float(file, samples.data(), info.frames)));
+    sf_close(file);
+    const auto loud = [](float sample) { return std::fabs(sample) > 0.01F; };
+    const auto first = std::find_if(samples.begin(), samples.end(), loud);
+    const auto last = std::find_if(samples.rbegin(), samples.rend(), loud).base();
+    if (first >= last) {
+        return std::nullopt;
+    }
+    std::ptrdiff_t longest = 0;
+    for (auto at = first; at != last;) {
+        const auto end = std::find_if(at, last, loud);
+        longest = std::max(longest, end - at);
+        at = std::find_if_not(end, last, loud);
+    }
+    return static_cast<double>(longest) / info.samplerate;
 }
 
 SinkRecording::SinkRecording(const QString& wavPath, const QString& monitor) : path_(wavPath), recorder_(std::make_unique<QProcess>())

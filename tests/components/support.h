@@ -62,6 +62,9 @@ std::optional<SoundStats> analyse(const QString& wavPath, double start = 0.0, do
 // seconds long, or up to the last sound when negative. Nothing when the
 // recording is silent throughout.
 std::optional<SoundStats> analyseSounding(const QString& wavPath, double length = -1.0);
+// The longest stretch below 1 % of full scale between a recording's first
+// and last sound, in seconds; nothing when it cannot be read or is silent.
+std::optional<double> longestPause(const QString& wavPath);
 // Sound louder than the null sink's silence.
 constexpr double kAudibleRms = 0.01;
 
