@@ -165,8 +165,17 @@ public:
     {
         g_main_context_push_thread_default(context_);
         static std::once_flag initialised;
-        std::call_once(initialised, [] { gst_init(nullptr, nullptr); });
-        if (buildOutput()) {
+        static bool ready = false;
+        std::call_once(initialised, [] {
+            GError* error = nullptr;
+            ready = gst_init_check(nullptr, nullptr, &error);
+            if (!ready) {
+                g_printerr("tovrel: GStreamer did not start (%s); the alarm cannot sound\n",
+                           error != nullptr ? error->message : "no reason given");
+                g_clear_error(&error);
+            }
+        });
+        if (ready && buildOutput()) {
             // Connects to the sound server now, before any alarm needs it.
             gst_element_set_state(pipeline_, GST_STATE_READY);
             flushBus();
@@ -412,7 +421,7 @@ private:
             break;
         case GST_MESSAGE_SEGMENT_DONE:
         case GST_MESSAGE_EOS:
-            endOfRound(GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS);
+            endOfRound(message);
             break;
         default:
             break;
@@ -425,29 +434,39 @@ private:
     // round that ended some other way) the pipeline is flushed first. A file
     // with next to no sound in it would only spin here: it counts as one
     // that cannot be played.
-    void endOfRound(bool endOfStream)
+    void endOfRound(GstMessage* message)
     {
-        if (!seekToStart(endOfStream ? GST_SEEK_FLAG_FLUSH : GST_SEEK_FLAG_NONE, true)) {
+        gint64 end = 0;
+        GstSeekFlags flags = GST_SEEK_FLAG_NONE;
+        if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_SEGMENT_DONE) {
+            gst_message_parse_segment_done(message, nullptr, &end);
+        } else {
+            gst_element_query_position(pipeline_, GST_FORMAT_TIME, &end);
+            flags = GST_SEEK_FLAG_FLUSH;
+        }
+        if (!seekToStart(flags, end)) {
             fallBackToTone();
         }
     }
 
-    // A round runs from 0 to the file's length as GStreamer reports it. For
-    // an MP3 with gapless information that length leaves out the encoder's
-    // padding; a round that ran on to the end of the last frame would put
-    // that much silence between two rounds. False when the file is too
-    // short to go round with (or its length unknown, if it must be known).
-    bool seekToStart(GstSeekFlags flags, bool lengthNeeded)
+    // A round runs from 0 to the file's length as GStreamer reports it (or
+    // to `end` where it reports none). For an MP3 with gapless information
+    // that length leaves out the encoder's padding; a round that ran on to
+    // the end of the last frame would put that much silence between two
+    // rounds. False when the file is too short to go round with.
+    bool seekToStart(GstSeekFlags flags, gint64 end = -1)
     {
         gint64 length = 0;
-        const bool known = gst_element_query_duration(pipeline_, GST_FORMAT_TIME, &length) && length > 0;
-        if ((known || lengthNeeded) && length < kShortestRound) {
+        if (!gst_element_query_duration(pipeline_, GST_FORMAT_TIME, &length) || length <= 0) {
+            length = end;
+        }
+        if ((length >= 0 || end >= 0) && length < kShortestRound) {
             return false;
         }
         return gst_element_seek(pipeline_, 1.0, GST_FORMAT_TIME,
                                 static_cast<GstSeekFlags>(flags | GST_SEEK_FLAG_SEGMENT | GST_SEEK_FLAG_ACCURATE),
-                                GST_SEEK_TYPE_SET, 0, known ? GST_SEEK_TYPE_SET : GST_SEEK_TYPE_NONE,
-                                known ? length : GST_CLOCK_TIME_NONE);
+                                GST_SEEK_TYPE_SET, 0, length > 0 ? GST_SEEK_TYPE_SET : GST_SEEK_TYPE_NONE,
+                                length > 0 ? length : GST_CLOCK_TIME_NONE);
     }
 
     // The file's first sound is waiting at the sink. Looping needs a segment
@@ -463,7 +482,7 @@ private:
                 gst_object_unref(pad);
             }
         }
-        if (!audio || !seekToStart(GST_SEEK_FLAG_FLUSH, false)) {
+        if (!audio || !seekToStart(GST_SEEK_FLAG_FLUSH)) {
             fallBackToTone();
             return;
         }

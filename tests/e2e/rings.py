@@ -33,9 +33,6 @@ LOCALE = {"LANG": "C", "LC_ALL": "C"}  # 24-hour time texts
 DAY, NEXT_DAY = "2026-12-08", "2026-12-09"
 RATE = 16000
 ONSET_LIMIT = 1.0    # seconds from the alarm minute to the sound at the sink
-# A file the media framework takes on and then fails to decode: the player waits a
-# second for the failed pipeline before the tone starts.
-FAILED_LOAD_PAUSE = 1.0
 EARLY = 0.05         # recorder timing slack before an instant
 LEAD = 2              # seconds on the faked clock before each alarm minute
 RING = 1.6           # seconds of ringing heard before the switch-off
@@ -71,6 +68,14 @@ def random_bytes(n, seed):
 def broken_wave(n=20000, seed=7):
     """Starts like a WAVE file, then nothing a decoder can use."""
     return b"RIFF" + (n + 4).to_bytes(4, "little") + b"WAVE" + random_bytes(n, seed)
+
+
+def mp3_lookalike(n=20000, seed=11):
+    """Starts like an MP3 file (an ID3 tag, then MPEG audio frame headers), then nothing
+    a decoder can use."""
+    frame = bytes.fromhex("fffb9064")  # MPEG-1 layer III, 128 kbit/s, 44.1 kHz
+    return (b"ID3\x04\x00\x00\x00\x00\x00\x00" + frame + random_bytes(100, seed) + frame
+            + random_bytes(n, seed + 1))
 
 
 def cannot_read_as_this_user():

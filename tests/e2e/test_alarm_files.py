@@ -2,7 +2,7 @@
 """The alarm rings whatever became of the chosen file. One program run, one alarm after
 another, each file chosen through the Open dialog: an empty file, a file on a path with
 spaces, non-ASCII letters and a backslash in its name, random bytes, a text file named
-.mp3, a file that starts like a WAVE and is broken after that, an unreadable file, a
+.mp3, files that start like a WAVE or an MP3 and are broken after that, an unreadable file, a
 file whose folder is removed after it was chosen, one replaced by another sound, one
 deleted; the last one is ended by SIGTERM while it rings.
 
@@ -58,6 +58,7 @@ class AlarmFilesTest(unittest.TestCase):
             "text": rings.write_bytes(base / "plain" / "notes.mp3",
                                       "Einkaufen: Milch, Brot.\nTermine: keine.\n".encode() * 50),
             "broken-wave": rings.write_bytes(base / "plain" / "broken.mp3", rings.broken_wave()),
+            "mp3-lookalike": rings.write_bytes(base / "plain" / "garbled.mp3", rings.mp3_lookalike()),
             "unreadable": rings.write_bytes(base / "plain" / "locked.mp3", tone.read_bytes()),
             "folder-gone": rings.write_bytes(base / "stick" / "wake.mp3", tone.read_bytes()),
             "replaced": rings.write_bytes(base / "plain" / "replaced.mp3", tone.read_bytes()),
@@ -85,7 +86,8 @@ class AlarmFilesTest(unittest.TestCase):
             ("random", BUILT_IN_TONE_HZ, None),
             ("odd-name", FILE_HZ, None),  # shows what "empty" showed: not right after it
             ("text", BUILT_IN_TONE_HZ, None),
-            ("broken-wave", BUILT_IN_TONE_HZ, None, rings.FAILED_LOAD_PAUSE),
+            ("broken-wave", BUILT_IN_TONE_HZ, None),
+            ("mp3-lookalike", BUILT_IN_TONE_HZ, None),
             ("unreadable", BUILT_IN_TONE_HZ, None),
             ("folder-gone", BUILT_IN_TONE_HZ,
              lambda: shutil.rmtree(files["folder-gone"].parent)),
@@ -95,10 +97,9 @@ class AlarmFilesTest(unittest.TestCase):
         if self.prefix is None:
             plan = [p for p in plan if p[0] != "unreadable"]
         try:
-            for name, hz, after, *extra in plan:
+            for name, hz, after in plan:
                 last = name == plan[-1][0]
-                rnd = r.run(name, files[name], hz, after_choice=after, switch_off=not last,
-                            onset_limit=rings.ONSET_LIMIT + sum(extra))
+                rnd = r.run(name, files[name], hz, after_choice=after, switch_off=not last)
                 labels[name] = rnd.label
             # Ended from outside while the tone rings.
             tray_before = harness.tray_icon_docked(self.program.pid)
