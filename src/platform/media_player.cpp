@@ -96,8 +96,10 @@ double seconds(gint64 nanoseconds)
 //     [source] -> audioconvert -> audioresample -> the desktop's audio sink
 //
 // where the source is the file (filesrc -> decodebin) or the built-in tone
-// (an app source). Between alarms the pipeline waits in READY, which keeps
-// the sink's connection to the sound server open for the next alarm. The
+// (an app source). Between alarms the pipeline is kept, without a source and
+// without a connection to the sound server: a connection kept open goes
+// stale when the server restarts, and the next alarm would wait on it in
+// silence. Connecting when the alarm starts costs a few milliseconds. The
 // sink plays to the server's default output and is not tied to a device,
 // so the server moves it whenever the default changes.
 class GstMediaPlayer::Worker {
@@ -175,15 +177,12 @@ public:
                 g_clear_error(&error);
             }
         });
-        if (ready && buildOutput()) {
-            // Connects to the sound server now, before any alarm needs it.
-            gst_element_set_state(pipeline_, GST_STATE_READY);
-            flushBus();
+        if (ready) {
+            buildOutput();
         }
         g_main_loop_run(loop_);
         stopPlayback();
         if (pipeline_ != nullptr) {
-            gst_element_set_state(pipeline_, GST_STATE_NULL);
             GstBus* bus = gst_element_get_bus(pipeline_);
             gst_bus_remove_watch(bus);
             gst_object_unref(bus);
@@ -294,16 +293,14 @@ private:
         gst_object_unref(bus);
     }
 
-    // Back to READY (the sound server's connection stays), without a source.
+    // Back to rest: no source, no connection.
     void removeSource()
     {
         phase_ = Phase::Idle;
         if (pipeline_ == nullptr) {
             return;
         }
-        if (GST_STATE(pipeline_) > GST_STATE_READY || GST_STATE_PENDING(pipeline_) != GST_STATE_VOID_PENDING) {
-            gst_element_set_state(pipeline_, GST_STATE_READY);
-        }
+        gst_element_set_state(pipeline_, GST_STATE_NULL);
         if (source_ != nullptr) {
             gst_element_set_state(source_, GST_STATE_NULL);
             gst_bin_remove(GST_BIN(pipeline_), source_);
@@ -510,8 +507,6 @@ private:
             return;
         }
         removeSource();
-        gst_element_set_state(pipeline_, GST_STATE_NULL);
-        flushBus();
         publish({tone_ ? kToneCycleSeconds : 0.0, 0.0, tone_});
         if (retry_ == nullptr) {
             retry_ = every(kRetryMs, [](gpointer data) -> gboolean {

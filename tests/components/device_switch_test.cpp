@@ -68,7 +68,16 @@ struct PrivateServer {
         return tovrel::testing::run("pactl", {"set-default-sink", sink}, 5s) == 0;
     }
 
-    ~PrivateServer()
+    bool restart()
+    {
+        stop();
+        up = false;
+        return start();
+    }
+
+    ~PrivateServer() { stop(); }
+
+    void stop()
     {
         if (daemon.state() != QProcess::NotRunning) {
             daemon.terminate();
@@ -144,6 +153,30 @@ TEST_F(DefaultOutput, AlarmToneMovesToTheNewDefault)
     const auto heard = analyseSounding(file("second.wav"));
     ASSERT_TRUE(heard);
     EXPECT_GT(heard->seconds, 2.0) << "the tone did not go on at the new default";
+}
+
+TEST_F(DefaultOutput, AnAlarmAfterTheServerRestartedIsHeard)
+{
+    // The sound server restarts between two alarms (an update, a new
+    // log-in): the second alarm must not wait on what is left of the first.
+    const QString mp3 = file("song.mp3");
+    ASSERT_TRUE(tovrel::testing::makeMp3(mp3, 1.0, 300));
+    GstMediaPlayer player;
+    player.setMediaFile(mp3.toStdString());
+    player.play();
+    pumpEvents(500ms);
+    player.stop();
+    ASSERT_TRUE(server->restart());
+    {
+        SinkRecording recording(file("first.wav"), "first_sink.monitor");
+        ASSERT_TRUE(recording.started());
+        player.play();
+        pumpEvents(1500ms);
+        player.stop();
+    }
+    const auto heard = analyseSounding(file("first.wav"));
+    ASSERT_TRUE(heard) << "the alarm after the restart was not heard";
+    EXPECT_GT(heard->seconds, 1.0);
 }
 
 }  // namespace
