@@ -75,6 +75,9 @@ public:
     virtual ~Desktop() = default;
     // The current local time of day as text in the user's time style.
     virtual std::string clockText() = 0;
+    // The local date of the last clockText(), as a count of days: it tells
+    // the clock going on past midnight from the clock set back.
+    virtual std::int32_t clockDay() = 0;
     // A modal message box with an information icon and one OK button.
     virtual void messageBox(const std::string& text, const std::string& title) = 0;
     // The folder that holds the program, as the platform reports it.
