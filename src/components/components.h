@@ -51,6 +51,9 @@ public:
     [[nodiscard]] virtual bool isAvailable() const { return true; }
     // Raised when the user clicks the icon.
     std::function<void()> Click;
+    // Raised when the notification area goes away or a new one starts; the
+    // icon moves into a new one by itself.
+    std::function<void()> AvailabilityChanged;
 };
 
 // Cuts a window to the union of its rounded-rectangle elements.

@@ -115,6 +115,7 @@ public:
     void MiniM_MouseDown(const forms::MouseArgs& a);
     void CloseM_MouseDown(const forms::MouseArgs& a);
     void STray_Click();
+    void STray_AvailabilityChanged();
 
     // The About window; created, and its start-up run, at the first call.
     FrmAbout& About();
