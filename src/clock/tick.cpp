@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <limits>
 #include <stdexcept>
+#include <utility>
 
 #include "clock/progress.h"
 #include "clock/time_text.h"
@@ -42,11 +43,17 @@ using forms::False;
 using forms::True;
 
 void FrmTovrel::Timer_Timer() {
-    if (auto now = clock::CurrentTimeFromClock(desktop_.clockText())) CurrentTimeText = now->text;
+    const std::string clockText = desktop_.clockText();
+    if (auto now = clock::CurrentTimeFromClock(clockText)) CurrentTimeText = now->text;
     LblRealTime.setCaption(CurrentTimeText);
+    const bool skipped = alarmMinuteSkipped(clockText);
 
     if (LblAlarmTime.Caption() == LblRealTime.Caption() && LblMP3.Caption() != NoFileSelected &&
         Ringing == False && AlarmArmed == True) {
+        fireAlarm();
+        return;
+    }
+    if (skipped) {
         fireAlarm();
         return;
     }
@@ -65,6 +72,28 @@ void FrmTovrel::Timer_Timer() {
             if (auto end = clock::ProgressEnd(position, length)) line->setX2(*end);
         }
     }
+}
+
+// The alarm fires on a tick that reads its minute, but the ticks stop while
+// the computer sleeps or the program is stopped, and the clock may be set
+// forward or jump at a change of daylight-saving time: the alarm minute can
+// pass between two ticks. An armed alarm whose minute passed so rings on the
+// first tick after, as it would have at its minute, unless it is more than an
+// hour late (nobody wants last night's alarm in the afternoon); then it stays
+// armed for its minute the next day. A clock set back skips nothing. The
+// date is kept with the minute: the minute of the day alone cannot tell a
+// clock set back by an hour from a sleep of twenty-three hours.
+bool FrmTovrel::alarmMinuteSkipped(const std::string& clockText) {
+    constexpr std::int64_t MinutesADay = 1440;
+    constexpr std::int64_t LatestRing = 60;  // minutes after the alarm minute
+    const auto minute = clock::MinuteFromClock(clockText);
+    if (!minute) return false;
+    const std::int64_t now = desktop_.clockDay() * MinutesADay + *minute;
+    const auto last = std::exchange(lastMinuteRead_, now);
+    if (!last || now - *last <= 1) return false;
+    const std::int64_t late = (*minute - ScrlAlarmChg.Value() + MinutesADay) % MinutesADay;
+    return late < now - *last && late <= LatestRing && AlarmArmed == True && Ringing == False &&
+           LblMP3.Caption() != NoFileSelected;
 }
 
 void FrmTovrel::fireAlarm() {

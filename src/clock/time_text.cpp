@@ -41,6 +41,33 @@ std::optional<CurrentTime> CurrentTimeFromClock(std::string_view clockText) {
     return std::nullopt;
 }
 
+std::optional<std::int16_t> MinuteFromClock(std::string_view clockText) {
+    const auto recognised = CurrentTimeFromClock(clockText);
+    const std::size_t colon = clockText.find(':');
+    if (!recognised || colon == std::string_view::npos) return std::nullopt;
+    auto number = [](std::string_view digits) -> std::optional<int> {
+        if (digits.empty()) return std::nullopt;
+        int value = 0;
+        for (char c : digits) {
+            if (c < '0' || c > '9') return std::nullopt;
+            value = value * 10 + (c - '0');
+        }
+        return value;
+    };
+    const auto hour = number(clockText.substr(0, colon));
+    const auto minute = number(clockText.substr(colon + 1, 2));
+    if (!hour || !minute || *minute > 59) return std::nullopt;
+    int h = *hour;
+    if (recognised->style == TimeStyle::TwelveHour) {
+        const std::string_view designator = last(clockText, 3);
+        if (h < 1 || h > 12 || (designator != " AM" && designator != " PM")) return std::nullopt;
+        h = h % 12 + (designator == " PM" ? 12 : 0);
+    } else if (h > 23) {
+        return std::nullopt;
+    }
+    return static_cast<std::int16_t>(h * 60 + *minute);
+}
+
 TimeStyle ClockStyle(std::string_view clockText) {
     return !clockText.empty() && clockText.back() == 'M' ? TimeStyle::TwelveHour : TimeStyle::TwentyFourHour;
 }

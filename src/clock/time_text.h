@@ -24,6 +24,10 @@ struct CurrentTime {
 // else is not recognised.
 std::optional<CurrentTime> CurrentTimeFromClock(std::string_view clockText);
 
+// The minute of the day (0..1439) a recognised clock text reads, or nothing
+// when its hour and minute are not digits of a time of day.
+std::optional<std::int16_t> MinuteFromClock(std::string_view clockText);
+
 // Last-letter style test: 12-hour when the text ends in "M". Never fails.
 TimeStyle ClockStyle(std::string_view clockText);
 

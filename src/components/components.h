@@ -51,6 +51,9 @@ public:
     [[nodiscard]] virtual bool isAvailable() const { return true; }
     // Raised when the user clicks the icon.
     std::function<void()> Click;
+    // Raised when the notification area goes away or a new one starts; the
+    // icon moves into a new one by itself.
+    std::function<void()> AvailabilityChanged;
 };
 
 // Cuts a window to the union of its rounded-rectangle elements.
@@ -75,6 +78,9 @@ public:
     virtual ~Desktop() = default;
     // The current local time of day as text in the user's time style.
     virtual std::string clockText() = 0;
+    // The local date of the last clockText(), as a count of days: it tells
+    // the clock going on past midnight from the clock set back.
+    virtual std::int32_t clockDay() = 0;
     // A modal message box with an information icon and one OK button.
     virtual void messageBox(const std::string& text, const std::string& title) = 0;
     // The folder that holds the program, as the platform reports it.

@@ -1,6 +1,8 @@
 #include "platform/desktop.h"
 
+#include <cstdint>
 #include <ctime>
+#include <utility>
 
 #include <QCoreApplication>
 #include <QLocale>
@@ -10,7 +12,9 @@
 
 namespace tovrel::platform {
 
-std::string systemClockText() {
+std::string systemClockText() { return readSystemClock().text; }
+
+SystemClockReading readSystemClock() {
     // The system locale of a running program does not change here (it comes from the
     // environment it was started with), so its 12/24-hour choice is read once.
     static const bool twelve =
@@ -22,7 +26,10 @@ std::string systemClockText() {
     tzset();
     tm local{};
     localtime_r(&now.tv_sec, &local);
-    return clock::RenderClockText(twelve, local.tm_hour, local.tm_min, local.tm_sec);
+    constexpr std::int64_t SecondsADay = 86400;
+    const std::int64_t localSeconds = std::int64_t{now.tv_sec} + local.tm_gmtoff;
+    return {clock::RenderClockText(twelve, local.tm_hour, local.tm_min, local.tm_sec),
+            static_cast<std::int32_t>(localSeconds / SecondsADay)};
 }
 
 QtDesktop::QtDesktop(QString programDirectory)
@@ -35,7 +42,14 @@ QtDesktop::QtDesktop(QString programDirectory)
 
 QtDesktop::~QtDesktop() = default;
 
-std::string QtDesktop::clockText() { return clock ? clock() : systemClockText(); }
+std::string QtDesktop::clockText() {
+    if (clock) return clock();
+    SystemClockReading reading = readSystemClock();
+    day_ = reading.day;
+    return std::move(reading.text);
+}
+
+std::int32_t QtDesktop::clockDay() { return day_; }
 
 void QtDesktop::messageBox(const std::string& text, const std::string& title) {
     // The program's line breaks are line feed + carriage return; the box

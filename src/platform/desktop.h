@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QIcon>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -15,6 +16,13 @@ namespace tovrel::platform {
 // the program's own fixed shape.
 std::string systemClockText();
 
+// The clock text and the local date it belongs to, read at one instant.
+struct SystemClockReading {
+    std::string text;
+    std::int32_t day;  // days since 1970-01-01, local date
+};
+SystemClockReading readSystemClock();
+
 // The desktop as the windows see it: windows, clock, message box, the
 // program's folder and its end.
 class QtDesktop : public components::Desktop {
@@ -23,6 +31,7 @@ public:
     ~QtDesktop() override;
 
     std::string clockText() override;
+    std::int32_t clockDay() override;
     void messageBox(const std::string& text, const std::string& title) override;
     std::string programDirectory() override;
     void endProgram() override;
@@ -38,6 +47,7 @@ public:
 
 private:
     QString directory_;
+    std::int32_t day_ = 0;
     SkinLibrary skin_;
     QIcon icon_;
     std::map<const forms::Form*, std::unique_ptr<FormView>> views_;

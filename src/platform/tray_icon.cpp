@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QGuiApplication>
 #include <QString>
+#include <qpa/qplatformnativeinterface.h>
 
 namespace tovrel::platform {
 
@@ -17,6 +18,15 @@ QtTrayIcon::QtTrayIcon(const QIcon& icon, QObject* parent) : QObject(parent), ic
             raiseClick();
         }
     });
+    // Qt's X11 platform watches the owner of the notification area (the
+    // _NET_SYSTEM_TRAY_S<screen> selection): it reports the owner's window
+    // going away and a new owner announcing itself, so nothing is polled.
+    // The signal belongs to that platform only, hence the connection by name.
+    available_ = isAvailable();
+    QPlatformNativeInterface* native = QGuiApplication::platformNativeInterface();
+    if (native != nullptr && native->metaObject()->indexOfSignal("systemTrayWindowChanged(QScreen*)") >= 0) {
+        connect(native, SIGNAL(systemTrayWindowChanged(QScreen*)), this, SLOT(notificationAreaChanged()));
+    }
 }
 
 void QtTrayIcon::add()
@@ -39,6 +49,18 @@ void QtTrayIcon::remove()
 bool QtTrayIcon::isAvailable() const
 {
     return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void QtTrayIcon::notificationAreaChanged()
+{
+    const bool available = isAvailable();
+    if (available == available_) {
+        return;
+    }
+    available_ = available;
+    if (AvailabilityChanged) {
+        AvailabilityChanged();
+    }
 }
 
 void QtTrayIcon::raiseClick()

@@ -1,7 +1,8 @@
 #pragma once
 
 // The notification-area icon. Clicking it, or choosing "Show MP3 Tovrel"
-// from its menu, raises Click.
+// from its menu, raises Click. The notification area coming or going raises
+// AvailabilityChanged.
 
 #include <QIcon>
 #include <QMenu>
@@ -36,8 +37,13 @@ public:
     [[nodiscard]] QSystemTrayIcon& systemTrayIcon() { return icon_; }
     [[nodiscard]] QMenu& menu() { return menu_; }
 
+private slots:
+    void notificationAreaChanged();
+
 private:
     void raiseClick();
+
+    bool available_ = false;
 
     // The icon refers to the menu, so it is declared after it and goes
     // first.

@@ -117,6 +117,7 @@ FrmTovrel::FrmTovrel(components::MainComponents c)
     bind(MiniM, &forms::Element::MouseDown, &FrmTovrel::MiniM_MouseDown);
     bind(CloseM, &forms::Element::MouseDown, &FrmTovrel::CloseM_MouseDown);
     STray.Click = [this] { STray_Click(); };
+    STray.AvailabilityChanged = [this] { STray_AvailabilityChanged(); };
 
     // What a screen reader says: each button by its word, what the selectors
     // and the read-outs are for.
@@ -138,7 +139,10 @@ FrmTovrel::FrmTovrel(components::MainComponents c)
     Shaper = desktop_.shaperFor(*this);
 }
 
-FrmTovrel::~FrmTovrel() { STray.Click = nullptr; }
+FrmTovrel::~FrmTovrel() {
+    STray.Click = nullptr;
+    STray.AvailabilityChanged = nullptr;
+}
 
 void FrmTovrel::Form_Load() {
     Shaper->shape();

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "components/components.h"
@@ -114,6 +115,7 @@ public:
     void MiniM_MouseDown(const forms::MouseArgs& a);
     void CloseM_MouseDown(const forms::MouseArgs& a);
     void STray_Click();
+    void STray_AvailabilityChanged();
 
     // The About window; created, and its start-up run, at the first call.
     FrmAbout& About();
@@ -133,6 +135,9 @@ private:
     void resetProgressBar();
     // The alarm's moment: play the file, bring the window up.
     void fireAlarm();
+    // Whether the alarm minute passed between the last tick and this one
+    // while no tick came to fire it, and it is still worth ringing.
+    bool alarmMinuteSkipped(const std::string& clockText);
     void playClick();
     // What a hover on either face of the alarm button puts back to normal.
     void resetAroundAlarmButton();
@@ -140,6 +145,9 @@ private:
     components::Desktop& desktop_;
     components::ClickSound& click_;
     std::unique_ptr<FrmAbout> about_;
+    // The minute the last tick read from the clock, counted from the start
+    // of the desktop's day count.
+    std::optional<std::int64_t> lastMinuteRead_;
 };
 
 }  // namespace tovrel::shell

@@ -61,6 +61,16 @@ void FrmTovrel::STray_Click() {
     SetFocus();
 }
 
+void FrmTovrel::STray_AvailabilityChanged() {
+    // Hidden with no notification area to come back from, the window would
+    // be lost: it goes to the task bar, as minimising does on such a desktop.
+    // Minimised before it is shown, so that it goes there straight.
+    if (!STray.isAvailable() && !isShown()) {
+        Minimize();
+        Show();
+    }
+}
+
 void FrmTovrel::CloseM_MouseDown(const forms::MouseArgs& /*a*/) {
     Player.stop();
     About().setLeft(Left());

@@ -1,12 +1,14 @@
 #!/usr/bin/python3
 """The alarm cycle of the real program, heard at the null sink: choosing an MP3 in the
 Open dialog, switching the alarm on, ringing at the minute, snooze, ringing again at
-the snoozed minute, switch-off; switching on with no file; the click sound.
+the snoozed minute, switch-off; switching on with no file; the click sound; the program
+stopped over the alarm minute.
 
 The program's wall clock is faked (libfaketime reading an offset from a file) and
 moved forward by the test; the monotonic clock stays real. The alarm file is a
 440 Hz tone, told apart from the click sound and the built-in alarm tone (880 Hz)
 by its frequency."""
+import signal
 import sys
 import time
 import unittest
@@ -219,6 +221,42 @@ class NoFileTest(TovrelCase):
         self.assertEqual(harness.geometry(win).height, ui.EXPANDED_HEIGHT,
                          "the settings panel closed as if the alarm had gone off")
         self.assertTrue(prog.alive())
+
+
+class SleepTest(TovrelCase):
+    """Stopped (SIGSTOP) over the alarm minute, as a suspend looks to the program: more
+    than an hour late the alarm does not fire and stays armed; up to an hour it rings."""
+
+    def stop_over_midnight(self, day, wake):
+        """Stopped at 23:59:50 of day, continued when the faked clock reads wake."""
+        self.clock.set(f"{day} 23:59:50")
+        time.sleep(0.3)
+        self.program.proc.send_signal(signal.SIGSTOP)
+        self.addCleanup(self.program.proc.send_signal, signal.SIGCONT)
+        self.clock.set(wake)
+        time.sleep(0.5)
+        self.program.proc.send_signal(signal.SIGCONT)
+        return time.monotonic()
+
+    def test_rings_on_continuing_up_to_an_hour_late(self):
+        ui.open_settings(self.win)
+        ui.choose_file(self.program, self.win, ui.make_tone_mp3(TONE_SECONDS, TONE_HZ))
+        ui.click_button(self.win, ui.ALARM_BUTTON)
+        rec = self.recorder("stops")
+        self.stop_over_midnight(DAY, f"{NEXT_DAY} 01:01:00")
+        time.sleep(2.0)
+        self.assertEqual(harness.geometry(self.win).height, ui.EXPANDED_HEIGHT, "61 min late")
+        ui.press_glyph(self.win, ui.MINIMISE_GLYPH)
+        harness.wait_until(lambda: not ui.viewable(self.win), 5, "the window in the tray")
+        continued = self.stop_over_midnight(NEXT_DAY, "2026-12-10 00:05:00")
+        time.sleep(2.0)
+        rec.stop()
+        onset, heard = ui.first_tone(rec, TONE_HZ), self.tone_spans_text(rec)
+        self.assertIsNotNone(onset, f"no alarm five minutes late; {heard}")
+        delay = onset - self.at(rec, continued)
+        print(f"\n  rang {delay * 1000:.0f} ms after the continue", file=sys.stderr)
+        self.assertTrue(-EARLY < delay < ONSET_LIMIT, f"rang {delay:.2f} s after it; {heard}")
+        self.assertTrue(ui.viewable(self.win), "the ringing window is not mapped")
 
 
 class ClickSoundTest(TovrelCase):

@@ -113,7 +113,7 @@ class TrayTest(ShellCase):
                          "the minimise glyph still shows its hover picture")
         self.assertTrue(program.alive())
 
-    def test_without_a_tray_host_minimise_keeps_the_window_reachable(self):
+    def test_the_window_stays_reachable_as_tray_hosts_come_and_go(self):
         xserver = harness.XServer().start()
         self.addCleanup(xserver.stop)
         display = xserver.display
@@ -133,7 +133,8 @@ class TrayTest(ShellCase):
         self.assertIsNone(program.wait_exit(timeout=1), program.proc.describe())
 
         # A tray host that comes later takes the icon in.
-        self.addCleanup(harness.Trayer(display).start().stop)
+        trayer = harness.Trayer(display).start()
+        self.addCleanup(trayer.stop)
         harness.wait_until(lambda: harness.tray_icon_docked(program.pid, display), 10,
                            "the icon in the tray host started after the program")
 
@@ -148,6 +149,20 @@ class TrayTest(ShellCase):
         harness.click(1, icon, g.width // 2, g.height // 2, display=display)
         harness.wait_until(lambda: harness.geometry(win, display).viewable, 5,
                            "a click on the icon to bring the window back")
+
+        # The tray host dying while the window is hidden to it brings the window back; the
+        # next tray host takes the icon, and minimise hides to it.
+        ui.press_glyph(win, ui.MINIMISE_GLYPH, display)
+        harness.wait_until(lambda: not ui.viewable(win, display), 5, "the window in the tray")
+        killed = time.monotonic()
+        trayer.proc.stop(sig=signal.SIGKILL)
+        harness.wait_until(lambda: ui.viewable(win, display), 1.0, "the window back")
+        print(f"  mapped {(time.monotonic() - killed) * 1000:.0f} ms after the kill",
+              file=sys.stderr)
+        self.addCleanup(harness.Trayer(display).start().stop)
+        harness.wait_until(lambda: harness.tray_icon_docked(program.pid, display), 10, "docked")
+        ui.press_glyph(win, ui.MINIMISE_GLYPH, display)
+        harness.wait_until(lambda: not ui.viewable(win, display), 5, "the window in the new tray")
 
 
 class EndingTest(ShellCase):

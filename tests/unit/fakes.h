@@ -29,12 +29,14 @@ public:
     explicit FakeDesktop(Log& log) : log_(log) {}
 
     std::string clock = "7:29:58 AM";
+    std::int32_t day = 0;  // the date of the clock text, in days
     std::string directory = "/opt/tovrel";
     std::vector<std::pair<std::string, std::string>> messages;  // text, title
     std::vector<forms::Form*> attached;
     int ended = 0;
 
     std::string clockText() override { return clock; }
+    std::int32_t clockDay() override { return day; }
     void messageBox(const std::string& text, const std::string& title) override {
         log_.push_back("messageBox");
         messages.emplace_back(text, title);

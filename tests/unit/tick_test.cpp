@@ -1,5 +1,5 @@
-// The 50 ms tick: clock refresh, the firing test and firing, the alarm's
-// time following the clock while it rings, and the progress bar.
+// The 50 ms tick: clock refresh, the firing test and firing (also late, after a
+// skip), the alarm's time following the clock while it rings, the progress bar.
 
 #include <gtest/gtest.h>
 
@@ -150,6 +150,48 @@ TEST_F(TickTest, TheFollowWrapsFromLastMinuteToMidnight) {
     main.Timer_Timer();
     EXPECT_EQ(main.LblAlarmTime.Caption(), "00:03");
 }
+
+// Ticks at `from`, then (after a sleep, a stop, a clock set anew) at `to`, toDay days
+// on, as long as a ringing alarm's time takes to catch up with the clock.
+struct Skip {
+    const char *what, *from, *to;
+    std::int16_t toDay, alarm;
+    bool rings;
+    enum { Armed, NoFile, Off, Ringing } state = Armed;
+};
+void PrintTo(const Skip& s, std::ostream* os) { *os << s.what; }
+class SkipTest : public TickTest, public ::testing::WithParamInterface<Skip> {};
+
+TEST_P(SkipTest, AnAlarmMinuteNoTickReadRingsUpToAnHourLate) {
+    const Skip& s = GetParam();
+    desktop.clock = s.from;
+    armWithFile();
+    main.ScrlAlarmChg.setValue(s.alarm);
+    if (s.state == Skip::NoFile) main.LblMP3.setCaption(shell::NoFileSelected);
+    main.AlarmArmed = s.state == Skip::Off ? False : True;
+    main.Timer_Timer();
+    ASSERT_EQ(main.Ringing == True, s.state == Skip::Ringing);
+    resetLog();
+    desktop.clock = s.to;
+    desktop.day = s.toDay;
+    for (int tick = 0; tick < 62; ++tick) main.Timer_Timer();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "Player.play"), s.rings ? 1 : 0);
+    EXPECT_EQ(main.LblAlarmTime.Caption() == main.LblRealTime.Caption(), main.Ringing == True) << "follow";
+    EXPECT_EQ(main.AlarmArmed, s.state == Skip::Off ? False : True);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, SkipTest,
+                         ::testing::Values(Skip{"over the minute", "06:59:30", "07:20:05", 0, 420, true},
+                                           Skip{"ending on the minute", "06:50:00", "07:00:10", 0, 420, true},
+                                           Skip{"an hour late", "6:59:00 AM", "8:00:59 AM", 0, 420, true},
+                                           Skip{"61 minutes late", "06:59:00", "08:01:00", 0, 420, false},
+                                           Skip{"across midnight", "11:58:00 PM", "12:10:00 AM", 1, 5, true},
+                                           Skip{"a day and 20 minutes", "07:00:00", "07:30:00", 1, 430, true},
+                                           Skip{"not over the minute", "07:05:00", "07:30:00", 0, 420, false},
+                                           Skip{"clock set back", "07:20:00", "07:00:00", 0, 390, false},
+                                           Skip{"no file", "06:59:00", "07:20:00", 0, 420, false, Skip::NoFile},
+                                           Skip{"alarm off", "06:59:00", "07:20:00", 0, 420, false, Skip::Off},
+                                           Skip{"ringing", "06:59:00", "07:20:00", 0, 419, false, Skip::Ringing}));
 
 TEST_F(TickTest, TheLengthIsReadOnEveryQuietTickThePositionOnlyWhileRinging) {
     player.lengthValue = 100.0;
