@@ -22,6 +22,9 @@ namespace {
 
 const QColor PureGreen(0, 255, 0);
 
+// The smallest face a one-line label steps down to.
+constexpr float ReadablePoints = 6.5F;
+
 int px(float v) { return static_cast<int>(std::lround(v)); }
 
 // The pixels of a rounded rectangle (circular corners) whose centres lie
@@ -339,12 +342,16 @@ void FormView::paintLabel(QPainter& painter, const forms::Label& label) {
     painter.save();
     painter.setClipRect(r);
     QFont font = skin_.font(label.font());
-    const QString caption = QString::fromStdString(label.Caption());
+    QString caption = QString::fromStdString(label.Caption());
     if (label.singleLine()) {
-        // A one-line label never loses characters at its edges: the face
-        // steps down until the caption fits.
-        while (font.pixelSize() > 6 && QFontMetrics(font).horizontalAdvance(caption) > r.width())
+        // A one-line label is not cut at its edge without a sign: the face
+        // steps down until the caption fits, but not below a readable size;
+        // a caption still too long there ends in "…". Only the drawing is
+        // cut: the caption (and what screen readers read) stays whole.
+        const int readable = skin_.font({label.font().face, ReadablePoints}).pixelSize();
+        while (font.pixelSize() > readable && QFontMetrics(font).horizontalAdvance(caption) > r.width())
             font.setPixelSize(font.pixelSize() - 1);
+        caption = QFontMetrics(font).elidedText(caption, Qt::ElideRight, r.width());
     }
     painter.setFont(font);
     painter.setPen(PureGreen);

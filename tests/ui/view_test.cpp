@@ -80,6 +80,16 @@ TEST_F(ViewTest, PaintsTheLabelsImagesAndProgressLinesTheModelHolds) {
     EXPECT_FALSE(pureGreen(bar.pixel(250, 107)));
     main.Line1.setX2(220);
     EXPECT_FALSE(pureGreen(shot().pixel(220, 106))) << "zero length draws nothing";
+    main.setHeight(5520);
+    main.LblMP3.setCaption(std::string(120, 'N'));  // a long file name
+    const QImage image = shot();
+    const QRect name = view->pixelRect(main.LblMP3.rect());
+    int rows = 0, right = name.right();
+    for (int y = name.top(); y <= name.bottom(); ++y)
+        rows += greenPixels(image, {name.left(), y, name.width(), 1}) > 0 ? 1 : 0;
+    while (right > name.left() && greenPixels(image, {right, name.top(), 1, name.height()}) == 0) --right;
+    EXPECT_GE(rows, 6) << "a long name drawn below a readable face";
+    EXPECT_LE(greenPixels(image, {right - 1, name.top(), 2, name.height()}), 4) << "a long name cut without dots";
 }
 
 TEST_F(ViewTest, PointerReachesTheElementsThroughCapture) {
