@@ -2,6 +2,7 @@
 
 #include "platform/form_accessible.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QWindow>
@@ -131,6 +132,11 @@ FormView::FormView(forms::Form& form, SkinLibrary& skin, const QIcon& icon)
     std::sort(tabOrder.begin(), tabOrder.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     for (std::size_t i = 1; i < tabOrder.size(); ++i) QWidget::setTabOrder(tabOrder[i - 1].second, tabOrder[i].second);
     if (!tabOrder.empty()) tabOrder.front().second->setFocus();
+    // The green ring follows the keyboard focus.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget* before, QWidget* now) {
+        for (const auto& [element, widget] : scrollBars_)
+            if (widget == before || widget == now) update(focusRing(widget));
+    });
 
     applyGeometry();
     form.setObserver(this);
@@ -323,7 +329,15 @@ void FormView::paintEvent(QPaintEvent* /*event*/) {
                 break;
         }
     }
+    // The selector with the keyboard focus is ringed in green (the window's
+    // height cuts the ring off with the panel when the panel is folded away).
+    for (const auto& [element, widget] : scrollBars_)
+        if (widget->hasFocus())
+            for (const QRect& part : QRegion(focusRing(widget)) - QRegion(widget->geometry()))
+                painter.fillRect(part, PureGreen);
 }
+
+QRect FormView::focusRing(const QWidget* bar) { return bar->geometry().adjusted(-1, -1, 1, 1); }
 
 void FormView::paintLabel(QPainter& painter, const forms::Label& label) {
     const QRect r = pixelRect(label.rect());

@@ -196,6 +196,13 @@ TEST_F(ViewTest, ScrollBarsAreBoundBothWaysAndHoldTheFocusInOrder) {
     EXPECT_EQ(nextTabStop(alarm), snooze);
     EXPECT_EQ(nextTabStop(snooze), alarm);
     EXPECT_EQ(view->focusPolicy(), Qt::NoFocus);
+    main.setHeight(5520);
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view));
+    snooze->setFocus();
+    const QRect ring = snooze->geometry().adjusted(-1, -1, 1, 1);
+    EXPECT_EQ(greenPixels(shot(), ring), 2 * (ring.width() + ring.height()) - 4) << "no green focus ring";
+    EXPECT_EQ(greenPixels(shot(), alarm->geometry().adjusted(-1, -1, 1, 1)), 0) << "a ring without the focus";
 }
 
 TEST_F(ViewTest, SelectorKeysMoveTheThumbTheWayTheyPoint) {
