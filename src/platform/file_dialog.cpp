@@ -1,6 +1,7 @@
 #include "platform/file_dialog.h"
 
 #include <QDialog>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QStringList>
@@ -22,19 +23,15 @@ void QtFileDialog::configure(QFileDialog& dialog) const
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode((flags_ & kFileMustExist) != 0 ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     dialog.setNameFilter(QString::fromLatin1(kNameFilter));
-    if (fileName_ == QLatin1String(kInitialFileName)) {
-        dialog.selectFile(fileName_);
-    } else {
-        // Open where the last file came from, with it selected.
-        const QFileInfo last(fileName_);
-        dialog.setDirectory(last.absolutePath());
-        dialog.selectFile(last.fileName());
-    }
+    dialog.selectFile(chosen() ? QFileInfo(fileName_).fileName() : fileName_);
 }
 
 void QtFileDialog::showOpen()
 {
-    QFileDialog dialog(parent_.data());
+    // Every run starts in the user's home folder; once a file is chosen, the
+    // dialog opens where it came from. It is created right there, so that
+    // its Back button does not lead to the program's working folder.
+    QFileDialog dialog(parent_.data(), QString(), chosen() ? QFileInfo(fileName_).absolutePath() : QDir::homePath());
     configure(dialog);
     if (dialog.exec() != QDialog::Accepted) {
         return;

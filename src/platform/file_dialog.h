@@ -47,6 +47,7 @@ public:
 
 private:
     void configure(QFileDialog& dialog) const;
+    [[nodiscard]] bool chosen() const { return fileName_ != QLatin1String(kInitialFileName); }
 
     QPointer<QWidget> parent_;
     std::int32_t flags_ = kHideReadOnly | kPathMustExist | kFileMustExist;

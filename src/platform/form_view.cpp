@@ -2,6 +2,7 @@
 
 #include "platform/form_accessible.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QWindow>
@@ -21,6 +22,9 @@ namespace tovrel::platform {
 namespace {
 
 const QColor PureGreen(0, 255, 0);
+
+// The smallest face a one-line label steps down to.
+constexpr float ReadablePoints = 6.5F;
 
 int px(float v) { return static_cast<int>(std::lround(v)); }
 
@@ -128,6 +132,11 @@ FormView::FormView(forms::Form& form, SkinLibrary& skin, const QIcon& icon)
     std::sort(tabOrder.begin(), tabOrder.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     for (std::size_t i = 1; i < tabOrder.size(); ++i) QWidget::setTabOrder(tabOrder[i - 1].second, tabOrder[i].second);
     if (!tabOrder.empty()) tabOrder.front().second->setFocus();
+    // The green ring follows the keyboard focus.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget* before, QWidget* now) {
+        for (const auto& [element, widget] : scrollBars_)
+            if (widget == before || widget == now) update(focusRing(widget));
+    });
 
     applyGeometry();
     form.setObserver(this);
@@ -320,7 +329,15 @@ void FormView::paintEvent(QPaintEvent* /*event*/) {
                 break;
         }
     }
+    // The selector with the keyboard focus is ringed in green (the window's
+    // height cuts the ring off with the panel when the panel is folded away).
+    for (const auto& [element, widget] : scrollBars_)
+        if (widget->hasFocus())
+            for (const QRect& part : QRegion(focusRing(widget)) - QRegion(widget->geometry()))
+                painter.fillRect(part, PureGreen);
 }
+
+QRect FormView::focusRing(const QWidget* bar) { return bar->geometry().adjusted(-1, -1, 1, 1); }
 
 void FormView::paintLabel(QPainter& painter, const forms::Label& label) {
     const QRect r = pixelRect(label.rect());
@@ -339,12 +356,16 @@ void FormView::paintLabel(QPainter& painter, const forms::Label& label) {
     painter.save();
     painter.setClipRect(r);
     QFont font = skin_.font(label.font());
-    const QString caption = QString::fromStdString(label.Caption());
+    QString caption = QString::fromStdString(label.Caption());
     if (label.singleLine()) {
-        // A one-line label never loses characters at its edges: the face
-        // steps down until the caption fits.
-        while (font.pixelSize() > 6 && QFontMetrics(font).horizontalAdvance(caption) > r.width())
+        // A one-line label is not cut at its edge without a sign: the face
+        // steps down until the caption fits, but not below a readable size;
+        // a caption still too long there ends in "…". Only the drawing is
+        // cut: the caption (and what screen readers read) stays whole.
+        const int readable = skin_.font({label.font().face, ReadablePoints}).pixelSize();
+        while (font.pixelSize() > readable && QFontMetrics(font).horizontalAdvance(caption) > r.width())
             font.setPixelSize(font.pixelSize() - 1);
+        caption = QFontMetrics(font).elidedText(caption, Qt::ElideRight, r.width());
     }
     painter.setFont(font);
     painter.setPen(PureGreen);

@@ -62,6 +62,8 @@ protected:
 private:
     forms::MouseArgs mouseArgs(const QMouseEvent* event, Qt::MouseButtons buttons) const;
     void paintLabel(QPainter& painter, const forms::Label& label);
+    // The one-pixel frame around a selector that shows it has the keyboard focus.
+    static QRect focusRing(const QWidget* bar);
     void applyGeometry();
     void takeInputFocus();
 

@@ -131,6 +131,7 @@ TEST_F(OpenDialog, IsQtsOwnMp3OpenDialogWithThePatternInTheNameBox)
         EXPECT_TRUE(shown.testOption(QFileDialog::DontUseNativeDialog));
         EXPECT_FALSE(shown.testOption(QFileDialog::ReadOnly));
         EXPECT_TRUE(shown.isModal());
+        EXPECT_EQ(QDir(shown.directory()).canonicalPath(), QDir::home().canonicalPath()) << "starts at home";
         QLineEdit* box = fileNameBox(shown);
         ASSERT_NE(box, nullptr);
         EXPECT_EQ(box->text(), "*.mp3");

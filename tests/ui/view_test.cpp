@@ -80,6 +80,16 @@ TEST_F(ViewTest, PaintsTheLabelsImagesAndProgressLinesTheModelHolds) {
     EXPECT_FALSE(pureGreen(bar.pixel(250, 107)));
     main.Line1.setX2(220);
     EXPECT_FALSE(pureGreen(shot().pixel(220, 106))) << "zero length draws nothing";
+    main.setHeight(5520);
+    main.LblMP3.setCaption(std::string(120, 'N'));  // a long file name
+    const QImage image = shot();
+    const QRect name = view->pixelRect(main.LblMP3.rect());
+    int rows = 0, right = name.right();
+    for (int y = name.top(); y <= name.bottom(); ++y)
+        rows += greenPixels(image, {name.left(), y, name.width(), 1}) > 0 ? 1 : 0;
+    while (right > name.left() && greenPixels(image, {right, name.top(), 1, name.height()}) == 0) --right;
+    EXPECT_GE(rows, 6) << "a long name drawn below a readable face";
+    EXPECT_LE(greenPixels(image, {right - 1, name.top(), 2, name.height()}), 4) << "a long name cut without dots";
 }
 
 TEST_F(ViewTest, PointerReachesTheElementsThroughCapture) {
@@ -186,6 +196,13 @@ TEST_F(ViewTest, ScrollBarsAreBoundBothWaysAndHoldTheFocusInOrder) {
     EXPECT_EQ(nextTabStop(alarm), snooze);
     EXPECT_EQ(nextTabStop(snooze), alarm);
     EXPECT_EQ(view->focusPolicy(), Qt::NoFocus);
+    main.setHeight(5520);
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view));
+    snooze->setFocus();
+    const QRect ring = snooze->geometry().adjusted(-1, -1, 1, 1);
+    EXPECT_EQ(greenPixels(shot(), ring), 2 * (ring.width() + ring.height()) - 4) << "no green focus ring";
+    EXPECT_EQ(greenPixels(shot(), alarm->geometry().adjusted(-1, -1, 1, 1)), 0) << "a ring without the focus";
 }
 
 TEST_F(ViewTest, SelectorKeysMoveTheThumbTheWayTheyPoint) {
