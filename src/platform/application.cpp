@@ -1,11 +1,20 @@
 #include "platform/application.h"
 
 #include <QMessageBox>
+#include <QSettings>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 
 namespace tovrel::platform {
+
+void keepNoSettings() {
+    // Below /dev/null no file can be: nothing is read from there, and what Qt
+    // writes goes nowhere.
+    for (const auto format : {QSettings::NativeFormat, QSettings::IniFormat})
+        for (const auto scope : {QSettings::UserScope, QSettings::SystemScope})
+            QSettings::setPath(format, scope, QStringLiteral("/dev/null"));
+}
 
 Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
     fatal = [this](const std::string& message) { reportAndExit(message, beforeFatalExit); };

@@ -22,6 +22,12 @@ public:
     std::function<void()> beforeFatalExit;
 };
 
+// Nothing is kept between runs, by Qt neither: its Open dialog would keep
+// its history, last folder and view mode in the user's configuration
+// (~/.config/QtProject.conf) and open where the last run left it. Points
+// Qt's settings where no file can be; call it before anything reads them.
+void keepNoSettings();
+
 // Reports an error in a message box and on standard error, then ends the
 // process with status 1.
 [[noreturn]] void reportAndExit(const std::string& message, const std::function<void()>& beforeExit = {});

@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QDir>
-#include <QSettings>
 #include <exception>
 
 #include "platform/application.h"
@@ -22,14 +21,7 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("xcb"));
 
-    // Nothing is kept between runs, by Qt neither: its Open dialog would keep
-    // its history, last folder and view mode in the user's configuration
-    // (~/.config/QtProject.conf) and open where the last run left it. Qt's
-    // settings are pointed below /dev/null, where no file can be: nothing is
-    // read from there, and what Qt writes goes nowhere.
-    for (const auto format : {QSettings::NativeFormat, QSettings::IniFormat})
-        for (const auto scope : {QSettings::UserScope, QSettings::SystemScope})
-            QSettings::setPath(format, scope, QStringLiteral("/dev/null"));
+    platform::keepNoSettings();
 
     platform::Application app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("MP3 Tovrel"));

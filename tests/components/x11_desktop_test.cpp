@@ -28,6 +28,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/application.h"
 #include "platform/file_dialog.h"
 #include "platform/tray_icon.h"
 #include "support.h"
@@ -368,6 +369,7 @@ int main(int argc, char** argv)
     }
     qputenv("DISPLAY", QByteArray::fromStdString(server.display()));
     qputenv("QT_QPA_PLATFORM", "xcb");
+    tovrel::platform::keepNoSettings();
     int result = 0;
     {
         QApplication app(argc, argv);
