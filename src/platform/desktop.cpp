@@ -33,12 +33,7 @@ SystemClockReading readSystemClock() {
 }
 
 QtDesktop::QtDesktop(QString programDirectory)
-    : directory_(std::move(programDirectory)), skin_(directory_ + QStringLiteral("/skin")) {
-    for (const char* size : {"", "-48", "-64", "-128", "-256"}) {
-        const QString file = skin_.folder() + QStringLiteral("/Tovrel") + QString::fromLatin1(size) + ".png";
-        icon_.addFile(file);
-    }
-}
+    : directory_(std::move(programDirectory)), icon_(SkinLibrary::icon()) {}
 
 QtDesktop::~QtDesktop() = default;
 

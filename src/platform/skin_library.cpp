@@ -16,21 +16,23 @@ QString& displayFamily() {
 
 }  // namespace
 
-SkinLibrary::SkinLibrary(QString folder) : folder_(std::move(folder)) {}
-
 const QPixmap& SkinLibrary::picture(const QString& name, qreal devicePixelRatio) {
-    const bool dense = devicePixelRatio > 1.0;
-    const QString key = dense ? name + QStringLiteral("@2x") : name;
+    const QString key = name + QLatin1Char('@') + QString::number(devicePixelRatio);
     auto it = cache_.find(key);
     if (it != cache_.end()) return *it;
+    qreal ratio = 1.0;
+    const QString path = qt_findAtNxFile(QStringLiteral(":/skin/") + name + QStringLiteral(".png"), devicePixelRatio, &ratio);
     QPixmap pixmap;
-    const QString path = folder_ + QLatin1Char('/') + key + QStringLiteral(".png");
-    if (!pixmap.load(path)) {
-        if (dense) return picture(name, 1.0);
-        throw std::runtime_error("Cannot load the picture " + path.toStdString());
-    }
-    pixmap.setDevicePixelRatio(dense ? 2.0 : 1.0);
+    if (!pixmap.load(path)) throw std::runtime_error("The program has no picture " + name.toStdString());
+    pixmap.setDevicePixelRatio(ratio);
     return *cache_.insert(key, pixmap);
+}
+
+QIcon SkinLibrary::icon() {
+    QIcon icon;
+    for (const char* size : {"", "-48", "-64", "-128", "-256"})
+        icon.addFile(QStringLiteral(":/skin/Tovrel") + QLatin1String(size) + QStringLiteral(".png"));
+    return icon;
 }
 
 bool SkinLibrary::loadDisplayFace() {

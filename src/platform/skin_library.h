@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QHash>
+#include <QIcon>
 #include <QPixmap>
 #include <QString>
 
@@ -9,16 +10,18 @@
 
 namespace tovrel::platform {
 
-// The pictures of the skin, loaded from the "skin" folder beside the
-// program: one file per picture, named after the element that shows it, with
-// a double-resolution "@2x" twin for high-density screens.
+// The pictures of the skin, built into the program (under ":/skin"): one
+// per picture, named after the element that shows it, with a
+// double-resolution "@2x" twin for high-density screens.
 class SkinLibrary {
 public:
-    explicit SkinLibrary(QString folder);
-
-    // The picture for a name, at the given device-pixel ratio. A picture that
-    // cannot be loaded is an error: the window cannot be drawn without it.
+    // The picture for a name, at the given device-pixel ratio: its "@2x" twin
+    // where that fits better, as Qt finds it. A name without a picture is an
+    // error in the program.
     const QPixmap& picture(const QString& name, qreal devicePixelRatio);
+
+    // The windows' icon in all its sizes.
+    static QIcon icon();
 
     // The face of a label: the seven-segment display face or the desktop's
     // dialog face, bold, sized in pixels from its points at 96 dots per inch.
@@ -28,10 +31,7 @@ public:
     // used) when it is not installed.
     static bool loadDisplayFace();
 
-    [[nodiscard]] const QString& folder() const { return folder_; }
-
 private:
-    QString folder_;
     QHash<QString, QPixmap> cache_;
 };
 

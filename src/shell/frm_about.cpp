@@ -23,30 +23,30 @@ forms::FormDesign aboutDesign() {
     d.name = "FrmAbout";
     d.caption = "About";
     d.scale = forms::ScaleMode::Twip;
-    d.clientWidthTwips = 5820;
-    d.clientHeightTwips = 2850;
-    d.leftTwips = 3210;
-    d.topTwips = 2865;
+    d.clientWidthTwips = layout::WindowWidth;
+    d.clientHeightTwips = layout::AboutHeight;
+    d.leftTwips = layout::WindowLeft;
+    d.topTwips = layout::WindowTop;
     return d;
 }
 
-// The exit button's left edge is 3725 twips, the one position that is not
-// on a whole pixel.
-constexpr Rect ExitRect{3725, 1845, 1410, 585};
+consteval Rect at(std::string_view name) { return placed(layout::of(layout::About, name)); }
+
+constexpr Rect ExitRect = at("Exit");
 
 }  // namespace
 
 FrmAbout::FrmAbout(FrmTovrel& main, components::Desktop& desktop)
     : Form(aboutDesign()),
       ShaperElement(add<forms::Control>("Shaper")),
-      Label2(add<forms::Label>("Label2", Rect{1500, 1890, 1725, 315}, "Version 1.01", Alignment::Center,
+      Label2(add<forms::Label>("Label2", at("Label2"), "Version 1.01", Alignment::Center,
                                Font{Face::Dialog, 12.0F, 700})),
-      Label1(add<forms::Label>("Label1", Rect{945, 810, 3645, 1020}, AboutCredits, Alignment::Left,
+      Label1(add<forms::Label>("Label1", at("Label1"), AboutCredits, Alignment::Left,
                                Font{Face::Dialog, 8.25F, 700}, false)),
       ExitU(add<forms::Image>("ExitU", ExitRect, False)),
       ExitM(add<forms::Image>("ExitM", ExitRect, False)),
       ExitD(add<forms::Image>("ExitD", ExitRect, True)),
-      Shape1(add<forms::Shape>("Shape1", Rect{510, 180, 4845, 2460}, 150.0F)),
+      Shape1(add<forms::Shape>("Shape1", at("Shape1"), 150.0F)),
       main_(main),
       desktop_(desktop) {
     Form::Form_MouseMove = [this](const forms::MouseArgs& a) { Form_MouseMove(a); };

@@ -19,19 +19,21 @@ forms::FormDesign mainDesign() {
     d.name = "FrmTovrel";
     d.caption = ProgramTitle;
     d.scale = forms::ScaleMode::Pixel;
-    d.clientWidthTwips = 5820;
-    d.clientHeightTwips = 5505;
-    d.leftTwips = 3210;
-    d.topTwips = 2865;
+    d.clientWidthTwips = layout::WindowWidth;
+    d.clientHeightTwips = layout::MainHeight;
+    d.leftTwips = layout::WindowLeft;
+    d.topTwips = layout::WindowTop;
     return d;
 }
 
-constexpr Rect AlarmRect{203, 56, 142, 41};
-constexpr Rect BrowseRect{267, 203, 103, 40};
-constexpr Rect SnoozeRect{48, 123, 189, 36};
-constexpr Rect SettingRect{237, 124, 105, 35};
-constexpr Rect CloseRect{332, 12, 16, 15};
-constexpr Rect MiniRect{316, 12, 16, 16};
+consteval Rect at(std::string_view name) { return placed(layout::of(layout::Main, name)); }
+
+constexpr Rect AlarmRect = at("Alarm");
+constexpr Rect BrowseRect = at("Browse");
+constexpr Rect SnoozeRect = at("Snooze");
+constexpr Rect SettingRect = at("Setting");
+constexpr Rect CloseRect = at("Close");
+constexpr Rect MiniRect = at("Mini");
 
 constexpr Font DisplayLarge{Face::Display, 14.25F, 700};
 constexpr Font DisplaySmall{Face::Display, 9.75F, 700};
@@ -44,13 +46,13 @@ FrmTovrel::FrmTovrel(components::MainComponents c)
       DialogElement(add<forms::Control>("Dialog")),
       STrayElement(add<forms::Control>("STray")),
       ShaperElement(add<forms::Control>("Shaper")),
-      ScrlSnooze(add<forms::ScrollBar>("ScrlSnooze", Rect{179, 312, 166, 17},
+      ScrlSnooze(add<forms::ScrollBar>("ScrlSnooze", at("ScrlSnooze"),
                                        forms::ScrollBar::Range{1, 120, 5, 1, 5}, 6)),
       Timer(add<forms::Timer>("Timer", 50)),
-      ScrlAlarmChg(add<forms::ScrollBar>("ScrlAlarmChg", Rect{108, 263, 237, 17},
+      ScrlAlarmChg(add<forms::ScrollBar>("ScrlAlarmChg", at("ScrlAlarmChg"),
                                          forms::ScrollBar::Range{0, 1439, 0, 1, 10}, 3)),
-      PlayerElement(add<forms::Control>("Player", Rect{432, 68, 25, 25})),
-      LblAlarmStatus(add<forms::Label>("LblAlarmStatus", Rect{87, 83, 26, 15}, "Off", Alignment::Center, DisplaySmall)),
+      PlayerElement(add<forms::Control>("Player", at("Player"))),
+      LblAlarmStatus(add<forms::Label>("LblAlarmStatus", at("LblAlarmStatus"), "Off", Alignment::Center, DisplaySmall)),
       CloseU(add<forms::Image>("CloseU", CloseRect, True)),
       CloseM(add<forms::Image>("CloseM", CloseRect, False)),
       MiniU(add<forms::Image>("MiniU", MiniRect, True)),
@@ -72,13 +74,13 @@ FrmTovrel::FrmTovrel(components::MainComponents c)
       SettingM(add<forms::Image>("SettingM", SettingRect, False)),
       SettingD(add<forms::Image>("SettingD", SettingRect, False)),
       SettingU(add<forms::Image>("SettingU", SettingRect, True)),
-      LblAlarm(add<forms::Label>("LblAlarm", Rect{40, 265, 34, 14}, "Alarm", Alignment::Left, DialogFont)),
-      Shape2(add<forms::Shape>("Shape2", Rect{10, 190, 369, 165}, 10.0F)),
-      Shape1(add<forms::Shape>("Shape1", Rect{34, 12, 323, 164}, 10.0F)),
-      LblSnooze(add<forms::Label>("LblSnooze", Rect{40, 314, 97, 13}, "Snooze: 5 Min", Alignment::Left, DialogFont)),
-      LblMP3(add<forms::Label>("LblMP3", Rect{41, 215, 213, 14}, NoFileSelected, Alignment::Left, DialogFont)),
-      LblAlarmTime(add<forms::Label>("LblAlarmTime", Rect{120, 83, 70, 17}, "12:00 AM", Alignment::Right, DisplaySmall)),
-      LblRealTime(add<forms::Label>("LblRealTime", Rect{59, 53, 109, 25}, "12:00 AM", Alignment::Right, DisplayLarge)),
+      LblAlarm(add<forms::Label>("LblAlarm", at("LblAlarm"), "Alarm", Alignment::Left, DialogFont)),
+      Shape2(add<forms::Shape>("Shape2", at("Shape2"), 10.0F)),
+      Shape1(add<forms::Shape>("Shape1", at("Shape1"), 10.0F)),
+      LblSnooze(add<forms::Label>("LblSnooze", at("LblSnooze"), "Snooze: 5 Min", Alignment::Left, DialogFont)),
+      LblMP3(add<forms::Label>("LblMP3", at("LblMP3"), NoFileSelected, Alignment::Left, DialogFont)),
+      LblAlarmTime(add<forms::Label>("LblAlarmTime", at("LblAlarmTime"), "12:00 AM", Alignment::Right, DisplaySmall)),
+      LblRealTime(add<forms::Label>("LblRealTime", at("LblRealTime"), "12:00 AM", Alignment::Right, DisplayLarge)),
       Dialog(c.dialog),
       STray(c.tray),
       Player(c.player),

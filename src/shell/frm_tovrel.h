@@ -7,6 +7,7 @@
 
 #include "components/components.h"
 #include "forms/form.h"
+#include "shell/layout.h"
 #include "skin/buttons.h"
 
 namespace tovrel::shell {
@@ -15,8 +16,15 @@ class FrmAbout;
 
 // Heights of the main window, twips: the top panel alone, and with the
 // settings panel below it.
-inline constexpr float CollapsedHeight = 2800;
-inline constexpr float ExpandedHeight = 5520;
+inline constexpr float CollapsedHeight = layout::CollapsedHeight;
+inline constexpr float ExpandedHeight = layout::ExpandedHeight;
+
+// An element's rectangle from its place in the layout.
+constexpr forms::Rect placed(layout::Box box)
+{
+    return {static_cast<float>(box.left), static_cast<float>(box.top), static_cast<float>(box.width),
+            static_cast<float>(box.height)};
+}
 
 inline constexpr const char* NoFileSelected = "No File Selected";
 inline constexpr const char* ProgramTitle = "MP3 Tovrel";
