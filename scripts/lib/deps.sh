@@ -1,4 +1,6 @@
 # shellcheck shell=bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+#
 # Debian packages Tovrel needs, and a way to install only the missing ones.
 #
 #   deps_missing PKG...          print the packages of PKG... that are not installed

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Tovrel as its users get it.
 
     test_package.py install   `cmake --install` of the build tree into a scratch prefix:
