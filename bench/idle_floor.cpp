@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
 // What waking twenty times a second costs on this machine, for comparison with
 // Tovrel's idle figure:
 //   tovrel_idle_floor --bare   a plain loop sleeping 50 ms in poll(), no Qt at all

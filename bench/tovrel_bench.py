@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Tovrel's benchmarks: what the program costs while it waits, how fast it starts, how
 soon the alarm is heard, and what one clock tick costs.
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
 // tovrel_draw_skin: draws every picture of the Tovrel skin (both window backgrounds, all
 // button states, the two title-bar glyphs), the window icon and the click sound.
 //

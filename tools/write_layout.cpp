@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
 // Writes the windows' layout table as JSON, for the tests that cannot include
 // it: every place in pixels (the About window's rounded from twips as the
 // windows draw them), the windows' sizes and the skin pictures'.

@@ -1,4 +1,6 @@
 # shellcheck shell=bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+#
 # Configure and build one build directory of Tovrel.
 #
 #   tovrel_build DIR [CMAKE_OPTION...]

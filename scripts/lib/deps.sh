@@ -1,4 +1,6 @@
 # shellcheck shell=bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+#
 # Debian packages Tovrel needs, and a way to install only the missing ones.
 #
 #   deps_missing PKG...          print the packages of PKG... that are not installed
@@ -27,8 +29,8 @@ TOVREL_PKGS_DISPLAY=(
   xvfb x11-utils xdotool trayer pulseaudio pulseaudio-utils imagemagick python3
 )
 # Making and checking the .deb: cpack's dpkg-shlibdeps and file, readelf, and the
-# validators of the launcher and of the AppStream data.
-TOVREL_PKGS_PACKAGE=(dpkg-dev file binutils desktop-file-utils appstream)
+# validators of the launcher, of the AppStream data and of the package (lintian).
+TOVREL_PKGS_PACKAGE=(dpkg-dev file binutils desktop-file-utils appstream lintian)
 TOVREL_PKGS_TEST=(
   "${TOVREL_PKGS_DISPLAY[@]}" libfaketime faketime sox lame
   "${TOVREL_PKGS_PACKAGE[@]}"

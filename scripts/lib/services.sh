@@ -1,4 +1,6 @@
 # shellcheck shell=bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+#
 # The desktop services Tovrel's tests and headless runs need:
 #   - Xvfb on a free display number (Xvfb -displayfd picks it),
 #   - trayer as the system tray host on that display,

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #pragma once
 
 // The Open dialog for the alarm's MP3 file: Qt's own dialog rather than the

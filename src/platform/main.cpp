@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
 // MP3 Tovrel: a desktop alarm clock that wakes its user with an MP3 file.
 
 #include <QByteArray>

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
 // Hover and press of the main window's buttons, and which other buttons each
 // movement puts back on their normal images.
 

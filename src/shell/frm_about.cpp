@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+
 #include "shell/frm_about.h"
 
 #include "shell/frm_tovrel.h"
@@ -39,7 +41,7 @@ constexpr Rect ExitRect = at("Exit");
 FrmAbout::FrmAbout(FrmTovrel& main, components::Desktop& desktop)
     : Form(aboutDesign()),
       ShaperElement(add<forms::Control>("Shaper")),
-      Label2(add<forms::Label>("Label2", at("Label2"), "Version 1.01", Alignment::Center,
+      Label2(add<forms::Label>("Label2", at("Label2"), "Version " TOVREL_VERSION, Alignment::Center,
                                Font{Face::Dialog, 12.0F, 700})),
       Label1(add<forms::Label>("Label1", at("Label1"), AboutCredits, Alignment::Left,
                                Font{Face::Dialog, 8.25F, 700}, false)),

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
 // Dragging the frameless window, hiding it to the tray, and the way to the
 // About window.
 

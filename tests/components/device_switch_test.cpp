@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
 // The alarm follows the desktop's default output. The test runs its own
 // PulseAudio server with two null sinks and moves the default from one to
 // the other during playback, so that no shared server is disturbed.

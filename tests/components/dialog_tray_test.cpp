@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
 // The Open dialog and the notification-area icon, off screen.
 
 #include <QAction>

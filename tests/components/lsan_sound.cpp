@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
 // Linked into the tests that play through the alarm player. GStreamer's
 // pulse elements keep their PulseAudio connections in globals that are
 // never closed, and the operations pending on them are reported as leaks

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
 // Linked into the test that talks to a real X server, where Qt starts its
 // D-Bus thread; that thread's read buffer, allocated inside libdbus, is
 // still held at exit and is reported as a leak. The default (fast) stack

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
 // The alarm player against a real sound server: the null sink named by
 // PULSE_SERVER, whose monitor the tests record.
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
 // Sound without a working server. The test run names a socket in
 // PULSE_SERVER and says in TOVREL_FAKE_PULSE what sits behind it: "dead"
 // (connections refused) or "hung" (connections never answered). The

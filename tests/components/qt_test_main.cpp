@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
 // Runs the tests inside a QApplication. Without a chosen platform the
 // tests draw off screen. Like the program, the tests keep Qt's settings (the
 // Open dialog's history) out of the user's configuration.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
 // The tray icon and the Open dialog on a real X server: the test starts
 // its own Xvfb and a trayer notification area, and types and clicks with
 // xdotool as a user (or a script) would.

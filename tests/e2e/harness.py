@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Helpers for Tovrel's end-to-end tests (Python 3 standard library only).
 
 The tests drive the real program on an X display with a system tray host (trayer)

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A plain X client used to check the e2e helpers without Tovrel itself.
 
 It opens one window (optionally shaped, optionally docked into the system

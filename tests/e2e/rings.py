@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Arming the real program for one alarm after another and judging what the sink heard.
 
 A test keeps one program running and one recording of the sink going, and runs rounds:

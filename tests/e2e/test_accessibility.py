@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Tovrel as a screen reader finds it through AT-SPI: the window and its labels, image
 buttons and scroll bars with their names, states and places; the clock and the alarm
 status read aloud as they change (name-change events and the names read back); no

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The alarm cycle of the real program, heard at the null sink: choosing an MP3 in the
 Open dialog, switching the alarm on, ringing at the minute, snooze, ringing again at
 the snoozed minute, switch-off; switching on with no file; the click sound; the program

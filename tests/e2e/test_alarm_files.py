@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The alarm rings whatever became of the chosen file. One program run, one alarm after
 another, each file chosen through the Open dialog: an empty file, a file on a path with
 spaces, non-ASCII letters and a backslash in its name, random bytes, a text file named

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Checks the e2e harness and the test machine's services without Tovrel.
 
 A failure here means the environment (Xvfb, trayer, PulseAudio null sink,

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Tovrel on a normal and on a double-density screen (QT_SCALE_FACTOR 1 and 2): both
 windows at the matching size, drawn from the matching pictures (the "@2x" ones at
 ratio 2), and cut to their panels one device pixel at a time, so that the rounded

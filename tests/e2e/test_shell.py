@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The window shell of the real program: dragging the frameless window, minimising to
 the tray and back, minimising with no tray host, the About window and Exit, SIGTERM,
 and an alarm that rings while the window is in the tray."""

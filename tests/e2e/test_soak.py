@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A long night, fast: the real program with its wall clock running 60 times faster
 (libfaketime), armed through its own dialog, ringing, snoozed, ringing again,
 switched off and re-armed for a later minute, over and over. The first ringing

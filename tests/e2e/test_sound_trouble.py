@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The real program when sound goes wrong: the desktop's default output moves to another
 sink while the alarm rings (the file, then the built-in tone) and SIGTERM ends a ringing
 file; no sound server at all (every command still completes, the alarm minute passes);

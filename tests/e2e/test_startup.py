@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Tovrel starting on a desktop with a tray host: the main window as it first
 appears (title, size, frameless, cut to the top panel), the tray icon, and a
 screenshot kept in the build's test output."""

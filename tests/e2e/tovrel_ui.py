@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Driving Tovrel's own window in the end-to-end tests, on top of harness.py.
 
     Element rectangles of the main and About windows (x, y, w, h inside the window).

@@ -1,12 +1,15 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Tovrel as its users get it.
 
     test_package.py install   `cmake --install` of the build tree into a scratch prefix:
-                              layout, the program's link, launcher, icon, AppStream data
+                              layout, the program's link, launcher, icon, AppStream data,
+                              copyright file, changelogs and release; LICENSE and the
+                              SPDX line of every tracked file
     test_package.py deb       the .deb (cpack from the build tree, or TOVREL_DEB): its
                               dependencies against what the program loads, apt's view,
-                              and the program unpacked with dpkg -x, started on the
-                              test display and ended with SIGTERM
+                              lintian, and the program unpacked with dpkg -x, started on
+                              the test display and ended with SIGTERM
     test_package.py system    the package installed on this machine (/usr/bin/tovrel)
 
 Environment: TOVREL_BUILD_DIR (the build tree; default build/), TOVREL_DEB (a ready
@@ -14,11 +17,14 @@ Environment: TOVREL_BUILD_DIR (the build tree; default build/), TOVREL_DEB (a re
 GStreamer plugins playing an MP3 loads). The program runs on the display, tray host and
 sound server of harness.services().
 """
+import fnmatch
+import gzip
 import os
 import re
 import signal
 import subprocess
 import sys
+import time
 import unittest
 import xml.etree.ElementTree as ET
 from configparser import ConfigParser
@@ -61,6 +67,23 @@ def desktop_entry(path):
 
 def say(text):
     print(text, file=sys.stderr)
+
+
+def deb822(text):
+    """Paragraphs of a Debian control-style file (the DEP-5 copyright file) as dicts."""
+    return [dict(re.findall(r"(?m)^([\w-]+):[ \t]*(.*(?:\n[ \t].*)*)", para))
+            for para in text.strip().split("\n\n")]
+
+
+# The copyright file's licence names and their SPDX identifiers.
+SPDX = {"GPL-3+": "GPL-3.0-or-later", "CC0-1.0": "CC0-1.0"}
+
+
+def licence_of(path, paragraphs):
+    """SPDX identifier of a source path: the last matching Files paragraph wins."""
+    found = [SPDX.get(p["License"].split("\n")[0]) for p in paragraphs
+             if any(fnmatch.fnmatchcase(path, pat) for pat in p.get("Files", "").split())]
+    return found[-1] if found else None
 
 
 # --------------------------------------------------------------------------- packages
@@ -117,6 +140,7 @@ class InstalledTree:
 
     prefix = None
     system = False
+    package_version = None
 
     def files(self, folder):
         """The package's files in prefix/folder."""
@@ -191,6 +215,44 @@ class InstalledTree:
             self.assertTrue((ROOT / "docs" / Path(url).name).is_file(),
                             f"{url}: no such screenshot in docs/")
 
+    def test_copyright_changelog_and_release_agree(self):
+        doc = self.prefix / "share/doc/tovrel"
+        header, *files = deb822((doc / "copyright").read_text())
+        self.assertEqual(header.get("Format"),
+                         "https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/")
+        meta = ET.parse(self.metainfo()).getroot()
+        self.assertEqual(licence_of("src/platform/main.cpp", files), meta.findtext("project_license"))
+        self.assertEqual(licence_of("assets/Tovrel.wav", files), meta.findtext("project_license"))
+        self.assertEqual(licence_of("packaging/tovrel.metainfo.xml.in", files),
+                         meta.findtext("metadata_license"))
+        texts = {p["License"] for p in files if "Files" not in p}
+        for name in {p["License"] for p in files if "Files" in p}:
+            self.assertIn(name, SPDX, "a licence without its SPDX identifier")
+            text = next((t for t in texts if t.split("\n")[0] == name), "")
+            common = re.search(r"/usr/share/common-licenses/[\w.+-]+", text)
+            self.assertTrue(common and Path(common[0]).is_file(), f"no licence text for {name}")
+        release = meta.find("releases/release")
+        self.assertIsNotNone(release, "no release in the AppStream data")
+        version, date = release.get("version"), release.get("date")
+        # The project's version, which the About window shows.
+        project = re.search(r"project\(tovrel VERSION (\S+)", (ROOT / "CMakeLists.txt").read_text())
+        self.assertEqual(version, project[1], "the release is not the project's version")
+        self.assertIn(self.package_version, (None, version))
+        self.assertGreaterEqual(len(release.findall("description/p")), 1)
+        entry = re.search(r"(?m)^## \[([^]]+)\] - (\d{4}-\d\d-\d\d)\n(.*?)(?=^## |\Z)",
+                          (ROOT / "CHANGELOG.md").read_text(), re.S)
+        self.assertEqual(entry.group(1, 2), (version, date), "CHANGELOG.md's newest release")
+        self.assertRegex(entry[3], r"(?m)^### (Added|Changed|Fixed)\n+- ")
+        changelog = doc / "changelog.gz"
+        self.assertEqual(changelog.read_bytes()[3:8], b"\0" * 5, "gzip -n: no name, no time stamp")
+        text = harness.new_dir("changelog") / "changelog"
+        text.write_bytes(gzip.decompress(changelog.read_bytes()))
+        res = run(["dpkg-parsechangelog", "-l", text], env=dict(os.environ, LC_ALL="C"))
+        self.assertEqual(res.stderr, "", "dpkg-parsechangelog has remarks")
+        fields = dict(re.findall(r"(?m)^(Version|Timestamp): (.*)$", res.stdout))
+        self.assertEqual((fields["Version"], time.strftime("%F", time.gmtime(int(fields["Timestamp"])))),
+                         (version, date), "the Debian changelog's entry")
+
     def test_autostart_entry_is_shipped_but_not_enabled(self):
         entries = self.files("share/tovrel/autostart")
         self.assertEqual([p.name for p in entries], ["tovrel.desktop"])
@@ -244,6 +306,25 @@ class InstallTest(InstalledTree, unittest.TestCase):
         cls.prefix = harness.new_dir("prefix")
         run(["cmake", "--install", build_dir(), "--prefix", cls.prefix])
 
+    def test_every_source_file_carries_its_licence(self):
+        self.assertEqual((ROOT / "LICENSE").read_text(),
+                         Path("/usr/share/common-licenses/GPL-3").read_text(), "LICENSE")
+        res = run(["git", "-C", ROOT, "ls-files", "-z"], check=False)
+        if res.returncode != 0:
+            self.skipTest(f"not a git checkout: {res.stderr.strip()}")
+        paragraphs = deb822((ROOT / "packaging/copyright").read_text())[1:]
+        wrong = []
+        for name in res.stdout.split("\0")[:-1]:
+            data = (ROOT / name).read_bytes()
+            # Pictures and sounds, documents, and the licence and copyright files
+            # themselves say it elsewhere; every other file in its first two lines.
+            if b"\0" in data or name.endswith(".md") or name in ("LICENSE", "packaging/copyright"):
+                continue
+            found = re.search(rb"SPDX-License-Identifier: (\S+)", b"\n".join(data.split(b"\n")[:2]))
+            if not found or found[1].decode() != licence_of(name, paragraphs):
+                wrong.append(f"{name}: {found[1].decode() if found else 'none'}")
+        self.assertEqual(wrong, [], "files without the SPDX line the copyright file gives them")
+
 
 class DebTest(InstalledTree, RunningProgram, unittest.TestCase):
     mode = "deb"
@@ -264,8 +345,9 @@ class DebTest(InstalledTree, RunningProgram, unittest.TestCase):
         cls.root = harness.new_dir("root")
         run(["dpkg-deb", "-x", cls.deb, cls.root])
         cls.prefix = cls.root / "usr"
-        fields = run(["dpkg-deb", "-f", cls.deb, "Package", "Depends"]).stdout
+        fields = run(["dpkg-deb", "-f", cls.deb, "Package", "Version", "Depends"]).stdout
         cls.depends = parse_relations(re.search(r"^Depends: (.*)$", fields, re.M).group(1))
+        cls.package_version = re.search(r"^Version: (.*)$", fields, re.M).group(1)
         cls.covered = closure(cls.depends)
         say(f"\n  {cls.deb}\n  {fields.strip()}")
 
@@ -327,6 +409,12 @@ class DebTest(InstalledTree, RunningProgram, unittest.TestCase):
         self.assertRegex(res.stdout, r"(?m)^(Inst tovrel |tovrel is already the newest)",
                          res.stdout)
 
+    def test_lintian_finds_no_error_or_warning(self):
+        res = run(["lintian", "--allow-root", "--fail-on", "none", "--tag-display-limit", "0",
+                   self.deb], timeout=300)
+        say(f"lintian {self.deb.name}:\n{res.stdout}{res.stderr}".rstrip())
+        self.assertNotRegex(res.stdout, r"(?m)^[EW]: ", "errors or warnings from lintian")
+
     def test_contents_belong_under_usr(self):
         listing = run(["dpkg-deb", "-c", self.deb]).stdout
         paths = [line.split()[5] for line in listing.splitlines()]
@@ -344,7 +432,8 @@ class SystemTest(InstalledTree, RunningProgram, unittest.TestCase):
         status = run(["dpkg-query", "-W", "-f", "${Status} ${Version}", "tovrel"], check=False).stdout
         if "install ok installed" not in status:
             raise AssertionError(f"the tovrel package is not installed: {status!r}")
-        say(f"\n  installed: tovrel {status.split()[-1]}")
+        cls.package_version = status.split()[-1]
+        say(f"\n  installed: tovrel {cls.package_version}")
 
 
 MODES = {"install": InstallTest, "deb": DebTest, "system": SystemTest}

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
 // What screen readers get of the windows through Qt's accessibility: the
 // painted labels and image buttons as children of the window, next to the
 // real scroll bars, with names, states and places that follow the model.

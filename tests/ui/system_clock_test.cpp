@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
 // The system clock text: the shape the alarm texts are cut from, and the time zone
 // followed while the program runs.
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
 // Runs the view tests inside the program's own application object, on Qt's
 // offscreen platform unless another is chosen.
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
 // The Qt view: it paints what the window model holds, feeds it the pointer
 // with capture, binds real scroll bars and cuts the window to its outline.
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
 // Hover, press and release of the image buttons, and the resets that put
 // buttons back on their normal images.
 

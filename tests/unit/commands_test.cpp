@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
 // The user's commands: alarm on and off, snooze, the settings panel and the
 // choice of the file.
 

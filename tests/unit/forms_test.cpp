@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
 // The window model: flags, creation order, hit test, pointer capture,
 // scroll-bar changes and twips.
 

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
 // The alarm-time and snooze-length selectors keep their labels in step.
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
 // Dragging the window, hiding it to the tray, the About window and the exit.
 
 #include <gtest/gtest.h>

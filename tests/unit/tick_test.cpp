@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
 // The 50 ms tick: clock refresh, the firing test and firing (also late, after a
 // skip), the alarm's time following the clock while it rings, the progress bar.
 

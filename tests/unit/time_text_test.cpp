@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
 // The time texts: what the clock shows and what the alarm compares with.
 
 #include <gtest/gtest.h>

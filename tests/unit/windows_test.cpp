@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+//
 // Both windows as designed, and the main window's start-up.
 
 #include <gtest/gtest.h>
