@@ -20,6 +20,8 @@
 #include <QRawFont>
 #include <QString>
 
+#include "shell/layout.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -72,26 +74,37 @@ QColor colour(QRgb rgb, int alpha = 255)
 }
 
 // ---------------------------------------------------------------------------------------
-// Layout, in window pixels at scale 1.
+// Layout, in window pixels at scale 1. Where the windows' elements sit comes from the
+// program's layout table; the rest is the skin's own.
 // ---------------------------------------------------------------------------------------
 enum class Window { Main, About };
 
-constexpr QSize mainSize{388, 366};
-constexpr QSize aboutSize{388, 189};
+namespace layout = tovrel::shell::layout;
 
-constexpr QRect topPanel{34, 12, 323, 164};
-constexpr QRect settingsPanel{10, 190, 369, 165};
+constexpr QRect pixels(layout::Box b) { return {b.left, b.top, b.width, b.height}; }
+// The About window's places are in twips; drawn on the nearest pixel, as the window does.
+constexpr int nearest(int twips) { return (2 * twips + layout::TwipsPerPixel) / (2 * layout::TwipsPerPixel); }
+constexpr QRect aboutPixels(layout::Box b)
+{
+    return {nearest(b.left), nearest(b.top), nearest(b.width), nearest(b.height)};
+}
+
+constexpr QSize mainSize{layout::MainSkin.width, layout::MainSkin.height};
+constexpr QSize aboutSize{layout::AboutSkin.width, layout::AboutSkin.height};
+
+constexpr QRect topPanel = pixels(layout::of(layout::Main, "Shape1"));
+constexpr QRect settingsPanel = pixels(layout::of(layout::Main, "Shape2"));
 constexpr QRect markerSquare{363, 62, 16, 23};  // x 363..378, y 62..84
 
-constexpr QRect closeGlyph{332, 12, 16, 15};
-constexpr QRect miniGlyph{316, 12, 16, 16};
+constexpr QRect closeGlyph = pixels(layout::of(layout::Main, "Close"));
+constexpr QRect miniGlyph = pixels(layout::of(layout::Main, "Mini"));
 constexpr QPointF titleAt{44, 15};  // top left of the title's text box; capitals start 2 px lower
 
-constexpr QRect alarmSlot{203, 56, 142, 41};
-constexpr QRect snoozeSlot{48, 123, 189, 36};
-constexpr QRect settingSlot{237, 124, 105, 35};
-constexpr QRect browseSlot{267, 203, 103, 40};
-constexpr QRect exitSlot{248, 123, 94, 39};
+constexpr QRect alarmSlot = pixels(layout::of(layout::Main, "Alarm"));
+constexpr QRect snoozeSlot = pixels(layout::of(layout::Main, "Snooze"));
+constexpr QRect settingSlot = pixels(layout::of(layout::Main, "Setting"));
+constexpr QRect browseSlot = pixels(layout::of(layout::Main, "Browse"));
+constexpr QRect exitSlot = aboutPixels(layout::of(layout::About, "Exit"));
 
 // Displays: the whole footprint including their recessed bezel (2 px) and lit edge (1 px).
 constexpr QRect clockDisplay{48, 44, 150, 62};  // holds the time, alarm status, alarm time
@@ -105,8 +118,8 @@ constexpr QRect aboutTextArea{50, 42, 292, 83};     // credit lines: x 50..341, 
 constexpr QRect aboutVersionArea{50, 42, 196, 120}; // version line: x 50..245, y 42..161
 
 // Wells that the two scroll bars sit in (scroll bar rectangle plus 3 px).
-constexpr QRect alarmScrollWell{105, 260, 243, 23};
-constexpr QRect snoozeScrollWell{176, 309, 172, 23};
+constexpr QRect alarmScrollWell = pixels(layout::of(layout::Main, "ScrlAlarmChg")).adjusted(-3, -3, 3, 3);
+constexpr QRect snoozeScrollWell = pixels(layout::of(layout::Main, "ScrlSnooze")).adjusted(-3, -3, 3, 3);
 
 // The progress lines run over x 220..340, y 106..107; the groove's floor is exactly that.
 constexpr QRect progressGroove{218, 104, 125, 6};

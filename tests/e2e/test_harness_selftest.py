@@ -15,11 +15,17 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
+import tovrel_ui as ui  # noqa: E402
 
 PROBE = Path(__file__).resolve().parent / "probe_window.py"
-# The two panels Tovrel's main window is cut to, for a window that shows both.
-TOP_PANEL = (34, 12, 323, 164)
-SETTINGS_PANEL = (10, 190, 369, 165)
+# The two panels Tovrel's main window is cut to, for a window that shows both, and
+# the box around both.
+TOP_PANEL, SETTINGS_PANEL = ui.TOP_PANEL, ui.SETTINGS_PANEL
+BOTH = (min(TOP_PANEL[0], SETTINGS_PANEL[0]), TOP_PANEL[1],
+        max(TOP_PANEL[0] + TOP_PANEL[2], SETTINGS_PANEL[0] + SETTINGS_PANEL[2])
+        - min(TOP_PANEL[0], SETTINGS_PANEL[0]),
+        SETTINGS_PANEL[1] + SETTINGS_PANEL[3] - TOP_PANEL[1])
+COLLAPSED = f"{ui.WIDTH}x{ui.COLLAPSED_HEIGHT}"
 
 
 def setUpModule():
@@ -104,9 +110,9 @@ class WindowQueriesTest(unittest.TestCase):
         return p
 
     def test_geometry_of_a_mapped_window(self):
-        p = self.probe("selftest geometry", "388x187+120+80")
+        p = self.probe("selftest geometry", f"{COLLAPSED}+120+80")
         g = harness.geometry(p.window)
-        self.assertEqual((g.x, g.y, g.width, g.height), (120, 80, 388, 187))
+        self.assertEqual((g.x, g.y, g.width, g.height), (120, 80, ui.WIDTH, ui.COLLAPSED_HEIGHT))
         self.assertTrue(g.viewable)
 
     def test_find_windows_by_exact_name_and_pid(self):
@@ -122,17 +128,17 @@ class WindowQueriesTest(unittest.TestCase):
         self.assertEqual(harness.visible_shape_bbox(p.window), (0, 0, 100, 60))
 
     def test_shape_extents_and_visible_part_of_two_panels(self):
-        # At 187 pixels high only the top panel lies inside the window; the X server
-        # still reports extents over both panels.
-        p = self.probe("selftest shaped", "388x187+10+300", shapes=(TOP_PANEL, SETTINGS_PANEL))
+        # At the collapsed height only the top panel lies inside the window; the X
+        # server still reports extents over both panels.
+        p = self.probe("selftest shaped", f"{COLLAPSED}+10+300", shapes=(TOP_PANEL, SETTINGS_PANEL))
         s = harness.shape(p.window)
         self.assertTrue(s.shaped)
-        self.assertEqual(s.extents, (10, 12, 369, 343))
+        self.assertEqual(s.extents, BOTH)
         self.assertEqual(harness.visible_shape_bbox(p.window), TOP_PANEL)
 
-        tall = self.probe("selftest shaped tall", "388x355+420+300",
+        tall = self.probe("selftest shaped tall", f"{ui.WIDTH}x{BOTH[1] + BOTH[3]}+420+300",
                           shapes=(TOP_PANEL, SETTINGS_PANEL))
-        self.assertEqual(harness.visible_shape_bbox(tall.window), (10, 12, 369, 343))
+        self.assertEqual(harness.visible_shape_bbox(tall.window), BOTH)
 
     def test_tray_docking_is_seen_per_process(self):
         docked = self.probe("selftest tray icon", "22x22+0+0", tray=True)
@@ -145,7 +151,7 @@ class WindowQueriesTest(unittest.TestCase):
                            "the icon to leave the tray")
 
     def test_pointer_and_keys_reach_the_window_at_relative_positions(self):
-        p = self.probe("selftest input", "388x187+200+400", shapes=(TOP_PANEL,))
+        p = self.probe("selftest input", f"{COLLAPSED}+200+400", shapes=(TOP_PANEL,))
         harness.click(1, p.window, 50, 30)
         harness.move_to(p.window, 100, 100)
         self.assertEqual(harness.pointer_position(), (300, 500))

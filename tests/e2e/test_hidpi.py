@@ -16,8 +16,8 @@ import harness  # noqa: E402
 import tovrel_ui as ui  # noqa: E402
 
 LOCALE = {"LANG": "C", "LC_ALL": "C"}
-TOP_PANEL = (34, 12, 323, 164)        # both windows, in window pixels at ratio 1
-SETTINGS_PANEL = (10, 190, 369, 165)
+TOP_PANEL = ui.TOP_PANEL              # both windows, in window pixels at ratio 1
+SETTINGS_PANEL = ui.SETTINGS_PANEL
 # The outline is painted one pixel wide on a radius of 10, half a pixel inside the
 # panel's rectangle: its outer edge, which the window's shape follows, has 10.5.
 OUTER_RADIUS = 10.5
@@ -75,7 +75,7 @@ class HighDensityTest(unittest.TestCase):
         def main_window():
             program.check_alive("waiting for the main window")
             for w in ui.named_windows(program.pid, harness.MAIN_WINDOW_TITLE):
-                if harness.geometry(w).width == 388 * ratio:
+                if harness.geometry(w).width == ui.WIDTH * ratio:
                     return w
             return None
         return program, harness.wait_until(main_window, 20, f"the main window at ratio {ratio}")
@@ -120,7 +120,7 @@ class HighDensityTest(unittest.TestCase):
     def run_ratio(self, ratio):
         program, win = self.start(ratio)
         g = harness.geometry(win)
-        self.assertEqual((g.width, g.height), (388 * ratio, ui.COLLAPSED_HEIGHT * ratio))
+        self.assertEqual((g.width, g.height), (ui.WIDTH * ratio, ui.COLLAPSED_HEIGHT * ratio))
         # Room on the screen for the window with its settings panel open.
         harness.run(["xdotool", "windowmove", win, 40, 40])
         harness.wait_until(lambda: harness.geometry(win).y == 40, 5, "the window to move")

@@ -333,7 +333,6 @@ class MissingClickSoundTest(SoundCase):
         folder = harness.new_dir("program")
         built = harness.tovrel_bin().resolve()
         shutil.copy2(built, folder / "tovrel")
-        shutil.copytree(built.parent / "skin", folder / "skin")
         self.assertFalse((folder / "Tovrel.wav").exists())
         prog, win = self.start(binary=folder / "tovrel")
         mp3 = ui.make_tone_mp3(2.0, FILE_HZ)

@@ -9,9 +9,10 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
+import tovrel_ui as ui  # noqa: E402
 
-WIDTH, HEIGHT = 388, 187
-TOP_PANEL = (34, 12, 323, 164)  # x, y, w, h within the window
+WIDTH, HEIGHT = ui.WIDTH, ui.COLLAPSED_HEIGHT
+TOP_PANEL = ui.TOP_PANEL  # x, y, w, h within the window
 TOLERANCE = 2                   # pixels, for the rounded corners' outermost rows
 
 

@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 """Driving Tovrel's own window in the end-to-end tests, on top of harness.py.
 
-    Element rectangles of the main and About windows (x, y, w, h inside the window).
+    Element rectangles of the main and About windows (x, y, w, h inside the window),
+    from the layout.json the build writes.
     hover / click_button / press_glyph   pointer gestures the skin's image buttons answer to
     named_windows / wait_named / wait_main_window   a program's windows by exact title and PID
     open_settings / choose_file     the settings panel and the Open dialog
@@ -12,6 +13,7 @@
     tone_level / tone_spans / first_tone   one frequency in a recording of the sink
     region_pixels / picture_of      an element's pixels in a screenshot; which skin picture
 """
+import json
 import math
 import os
 import re
@@ -24,26 +26,32 @@ import harness  # noqa: E402
 
 ASSETS = harness.ROOT / "assets"
 
-# Main window, inside the window.
-COLLAPSED_HEIGHT = 187
-EXPANDED_HEIGHT = 368
-START_POSITION = (214, 191)
-ALARM_BUTTON = (203, 56, 142, 41)
-SNOOZE_BUTTON = (48, 123, 189, 36)
-SETTINGS_BUTTON = (237, 124, 105, 35)
-MINIMISE_GLYPH = (316, 12, 16, 16)
-CLOSE_GLYPH = (332, 12, 16, 15)
-FILE_NAME_LABEL = (41, 215, 213, 14)
-BROWSE_BUTTON = (267, 203, 103, 40)
-ALARM_TIME_BAR = (108, 263, 237, 17)
-SNOOZE_BAR = (179, 312, 166, 17)
-CLOCK_LABEL = (59, 53, 109, 25)
-STATUS_LABEL = (87, 83, 26, 15)
-ALARM_TIME_LABEL = (120, 83, 70, 17)
+# Where everything sits in the two windows (x, y, w, h inside the window, pixels),
+# as the build writes it from the program's layout table.
+LAYOUT = json.loads(Path(os.environ.get("TOVREL_LAYOUT") or harness.ROOT / "build" / "layout.json")
+                    .read_text())
+_MAIN, _WINDOW = ({k: tuple(v) for k, v in LAYOUT["main"].items()}, LAYOUT["window"])
+WIDTH = _WINDOW["width"]
+COLLAPSED_HEIGHT = _WINDOW["collapsed_height"]
+EXPANDED_HEIGHT = _WINDOW["expanded_height"]
+START_POSITION = (_WINDOW["left"], _WINDOW["top"])
+TOP_PANEL, SETTINGS_PANEL = _MAIN["Shape1"], _MAIN["Shape2"]
+ALARM_BUTTON = _MAIN["Alarm"]
+SNOOZE_BUTTON = _MAIN["Snooze"]
+SETTINGS_BUTTON = _MAIN["Setting"]
+MINIMISE_GLYPH = _MAIN["Mini"]
+CLOSE_GLYPH = _MAIN["Close"]
+FILE_NAME_LABEL = _MAIN["LblMP3"]
+BROWSE_BUTTON = _MAIN["Browse"]
+ALARM_TIME_BAR = _MAIN["ScrlAlarmChg"]
+SNOOZE_BAR = _MAIN["ScrlSnooze"]
+CLOCK_LABEL = _MAIN["LblRealTime"]
+STATUS_LABEL = _MAIN["LblAlarmStatus"]
+ALARM_TIME_LABEL = _MAIN["LblAlarmTime"]
 # About window, inside that window.
 ABOUT_TITLE = "About"
-ABOUT_SIZE = (388, 190)
-EXIT_BUTTON = (248, 123, 94, 39)
+ABOUT_SIZE = (WIDTH, _WINDOW["about_height"])
+EXIT_BUTTON = tuple(LAYOUT["about"]["Exit"])
 
 OPEN_DIALOG_TITLE = "Open MP3 File"
 PAUSE = 0.05
@@ -101,12 +109,13 @@ def wait_named(program, name, timeout=10, exclude=()):
 
 
 def wait_main_window(program, timeout=20):
-    """The main window: titled like the program, 388 px wide (the tray icon, briefly a
-    top-level window of the same title before trayer takes it in, is 22 px wide)."""
+    """The main window: titled like the program, as wide as the layout says (the tray
+    icon, briefly a top-level window of the same title before trayer takes it in, is
+    22 px wide)."""
     def look():
         program.check_alive("waiting for the main window")
         for w in named_windows(program.pid, harness.MAIN_WINDOW_TITLE, display=program.display):
-            if harness.geometry(w, program.display).width == 388:
+            if harness.geometry(w, program.display).width == WIDTH:
                 return w
         return None
     return harness.wait_until(look, timeout, "tovrel's main window")

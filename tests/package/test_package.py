@@ -32,6 +32,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "e2e"))
 import harness  # noqa: E402
+import tovrel_ui as ui  # noqa: E402
 
 ROOT = harness.ROOT
 ICON_SIZES = (32, 48, 64, 128, 256)
@@ -161,7 +162,7 @@ class InstalledTree:
         self.assertEqual(len(found), 1, f"metainfo files: {found}")
         return found[0]
 
-    def test_program_link_leads_to_the_program_beside_its_pictures(self):
+    def test_program_link_leads_to_the_program_beside_its_click(self):
         link = self.prefix / "bin" / "tovrel"
         self.assertTrue(link.is_symlink(), f"{link} is not a symbolic link")
         target = os.readlink(link)
@@ -172,10 +173,8 @@ class InstalledTree:
         self.assertTrue(os.access(program, os.X_OK), f"{program} is not executable")
         self.assertEqual(program.read_bytes()[:4], b"\x7fELF")
         self.assertTrue((home / "Tovrel.wav").is_file(), "no click sound beside the program")
-        wanted = {p.name for p in (ROOT / "assets").glob("*.png")}
-        shipped = {p.name for p in (home / "skin").glob("*.png")}
-        self.assertEqual(wanted - shipped, set(), "pictures missing from skin/")
-        self.assertTrue(any(n.endswith("@2x.png") for n in shipped))
+        # The pictures are inside the program.
+        self.assertEqual(sorted(p.name for p in home.iterdir()), ["Tovrel.wav", "tovrel"])
 
     def test_launcher_is_valid_and_names_the_program_and_its_icon(self):
         path = self.launcher()
@@ -280,10 +279,10 @@ class RunningProgram:
                          self.program_path().resolve(), "the link did not start the program")
         win = program.wait_window(harness.MAIN_WINDOW_TITLE, timeout=20)
         g = harness.geometry(win)
-        self.assertEqual((g.width, g.height, g.viewable), (388, 187, True))
+        self.assertEqual((g.width, g.height, g.viewable), (ui.WIDTH, ui.COLLAPSED_HEIGHT, True))
         self.assertTrue(harness.shape(win).shaped, "the window is not cut to its outline")
         harness.wait_until(lambda: harness.tray_icon_docked(program.pid), 10, "the tray icon")
-        # The skin comes from the pictures beside the program: a bare spot of the
+        # The skin comes from the pictures inside the program: a bare spot of the
         # panel shows exactly the background picture.
         out = harness.test_output_dir("package", self.mode)
         shot = harness.Image(harness.screenshot(out / "window.png", window=win))

@@ -152,10 +152,10 @@ TEST_F(AccessibilityTest, ButtonsSitOnTheirImagesAndFollowTheirFlags) {
     QAccessibleInterface* setting = button("Setting");
     QAccessibleInterface* browse = button("Browse");
     ASSERT_TRUE(alarm && snooze && setting && browse);
-    EXPECT_EQ(alarm->rect(), global(QRect(203, 56, 142, 41)));
-    EXPECT_EQ(button("Close")->rect(), global(QRect(332, 12, 16, 15)));
-    EXPECT_EQ(button("Minimise")->rect(), global(QRect(316, 12, 16, 16)));
-    EXPECT_EQ(browse->rect(), global(QRect(267, 203, 103, 40)));
+    EXPECT_EQ(alarm->rect(), global(tovrel::testing::placed("Alarm")));
+    EXPECT_EQ(button("Close")->rect(), global(tovrel::testing::placed("Close")));
+    EXPECT_EQ(button("Minimise")->rect(), global(tovrel::testing::placed("Mini")));
+    EXPECT_EQ(browse->rect(), global(tovrel::testing::placed("Browse")));
 
     // Snooze works only while the alarm rings.
     EXPECT_TRUE(snooze->state().disabled);
@@ -226,7 +226,7 @@ TEST_F(AccessibilityTest, ALabelsNameFollowsItsCaption) {
     QAccessibleInterface* clockLabel = childNamed(window, "7:29 AM", QAccessible::StaticText);
     QAccessibleInterface* status = childNamed(window, "Off", QAccessible::StaticText);
     ASSERT_TRUE(clockLabel && status);
-    EXPECT_EQ(clockLabel->rect(), global(QRect(59, 53, 109, 25)));
+    EXPECT_EQ(clockLabel->rect(), global(tovrel::testing::placed("LblRealTime")));
 
     startListening();
     clock = "7:30:00 AM";
@@ -247,9 +247,9 @@ TEST_F(AccessibilityTest, ALabelsNameFollowsItsCaption) {
 
 TEST_F(AccessibilityTest, ChildAtFindsTheTopmostShownChild) {
     QAccessibleInterface* setting = button("Setting");
-    const QPoint inside = global(QRect(237, 124, 105, 35)).center();
+    const QPoint inside = global(tovrel::testing::placed("Setting")).center();
     EXPECT_EQ(window->childAt(inside.x(), inside.y()), setting);
-    const QPoint clockAt = global(QRect(59, 53, 109, 25)).center();
+    const QPoint clockAt = global(tovrel::testing::placed("LblRealTime")).center();
     EXPECT_EQ(window->childAt(clockAt.x(), clockAt.y()), childNamed(window, "7:29 AM", QAccessible::StaticText));
     const QPoint background = global(QRect(0, 0, 20, 20)).center();
     EXPECT_EQ(window->childAt(background.x(), background.y()), nullptr);
@@ -269,7 +269,7 @@ TEST_F(AccessibilityTest, AboutWindowHasItsTextsAndExit) {
     EXPECT_EQ(exitButton->role(), QAccessible::Button);
     EXPECT_EQ(exitButton->text(QAccessible::Name), QStringLiteral("Exit"));
     // Twips: the left edge 3725 rounds to pixel 248.
-    EXPECT_EQ(exitButton->rect(), QRect(248, 123, 94, 39).translated(aboutView->mapToGlobal(QPoint(0, 0))));
+    EXPECT_EQ(exitButton->rect(), tovrel::testing::placed("Exit", true).translated(aboutView->mapToGlobal(QPoint(0, 0))));
     EXPECT_FALSE(exitButton->state().invisible);
     EXPECT_FALSE(exitButton->state().disabled);
     EXPECT_TRUE(window->state().invisible) << "the main window hid behind About";

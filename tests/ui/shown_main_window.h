@@ -5,13 +5,38 @@
 // The main window loaded and shown in its Qt view, over fake components and a
 // clock the test sets: what the ui tests start from.
 
+#include <QRect>
+#include <QSize>
+#include <algorithm>
+#include <cmath>
 #include <string>
+#include <string_view>
 
 #include "platform/desktop.h"
 #include "shell/frm_tovrel.h"
 #include "unit/fakes.h"
 
+#include <gtest/gtest.h>
+
 namespace tovrel::testing {
+
+// Where the windows' layout table puts a place, in pixels (the About
+// window's are twips there, drawn on the nearest pixel).
+inline QRect placed(std::string_view name, bool about = false) {
+    const auto find = [name](const auto& table) {
+        const auto at = std::find_if(table.begin(), table.end(), [name](const auto& p) { return p.name == name; });
+        EXPECT_NE(at, table.end()) << name;
+        return at == table.end() ? shell::layout::Box{} : at->box;
+    };
+    const shell::layout::Box box = about ? find(shell::layout::About) : find(shell::layout::Main);
+    const auto px = [about](int v) { return about ? static_cast<int>(std::lround(v / 15.0)) : v; };
+    return {px(box.left), px(box.top), px(box.width), px(box.height)};
+}
+
+// A window's size in pixels for a width and height in twips.
+inline QSize windowSize(int heightTwips, int widthTwips = shell::layout::WindowWidth) {
+    return {static_cast<int>(std::lround(widthTwips / 15.0)), static_cast<int>(std::lround(heightTwips / 15.0))};
+}
 
 struct ShownMainWindow {
     ShownMainWindow() {

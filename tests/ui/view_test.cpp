@@ -45,10 +45,10 @@ TEST_F(ViewTest, WindowIsFramelessCollapsedAndTitled) {
     ASSERT_NE(view, nullptr);
     EXPECT_TRUE(view->windowFlags() & Qt::FramelessWindowHint);
     EXPECT_EQ(view->windowTitle(), QStringLiteral("MP3 Tovrel"));
-    EXPECT_EQ(view->size(), QSize(388, 187));
+    EXPECT_EQ(view->size(), tovrel::testing::windowSize(shell::layout::CollapsedHeight));
     EXPECT_EQ(view->pos(), QPoint(214, 191));
-    main.setHeight(5520);
-    EXPECT_EQ(view->height(), 368);
+    main.setHeight(shell::ExpandedHeight);
+    EXPECT_EQ(view->size(), tovrel::testing::windowSize(shell::layout::ExpandedHeight));
     EXPECT_TRUE(view->isVisible());
     main.Hide();
     EXPECT_FALSE(view->isVisible());
@@ -82,7 +82,7 @@ TEST_F(ViewTest, PaintsTheLabelsImagesAndProgressLinesTheModelHolds) {
     EXPECT_FALSE(pureGreen(bar.pixel(250, 107)));
     main.Line1.setX2(220);
     EXPECT_FALSE(pureGreen(shot().pixel(220, 106))) << "zero length draws nothing";
-    main.setHeight(5520);
+    main.setHeight(shell::ExpandedHeight);
     main.LblMP3.setCaption(std::string(120, 'N'));  // a long file name
     const QImage image = shot();
     const QRect name = view->pixelRect(main.LblMP3.rect());
@@ -106,7 +106,7 @@ TEST_F(ViewTest, PointerReachesTheElementsThroughCapture) {
     EXPECT_EQ(main.SettingD.Visible(), True);
     QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(60, 170));
     EXPECT_EQ(main.SettingsOpen, True);
-    EXPECT_EQ(view->height(), 368);
+    EXPECT_EQ(view->height(), tovrel::testing::windowSize(shell::layout::ExpandedHeight).height());
     EXPECT_EQ(clicks.played.size(), 1U);
 
     // The right button drags the window by the background.
@@ -198,7 +198,7 @@ TEST_F(ViewTest, ScrollBarsAreBoundBothWaysAndHoldTheFocusInOrder) {
     EXPECT_EQ(nextTabStop(alarm), snooze);
     EXPECT_EQ(nextTabStop(snooze), alarm);
     EXPECT_EQ(view->focusPolicy(), Qt::NoFocus);
-    main.setHeight(5520);
+    main.setHeight(shell::ExpandedHeight);
     view->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(view));
     snooze->setFocus();
@@ -230,9 +230,9 @@ TEST_F(ViewTest, AboutWindowIsDrawnInTwipsAtItsOwnPosition) {
     platform::FormView* about = desktop.viewOf(*main.aboutIfLoaded());
     ASSERT_NE(about, nullptr);
     EXPECT_EQ(about->windowTitle(), QStringLiteral("About"));
-    EXPECT_EQ(about->size(), QSize(388, 190));
+    EXPECT_EQ(about->size(), tovrel::testing::windowSize(shell::layout::AboutHeight));
     EXPECT_EQ(about->pos(), view->pos());
-    EXPECT_EQ(about->pixelRect(main.aboutIfLoaded()->ExitU.rect()), QRect(248, 123, 94, 39));
+    EXPECT_EQ(about->pixelRect(main.aboutIfLoaded()->ExitU.rect()), tovrel::testing::placed("Exit", true));
     EXPECT_TRUE(about->mask().contains(QPoint(100, 100)));
     EXPECT_FALSE(about->mask().contains(QPoint(370, 70)));
     EXPECT_TRUE(about->isVisible());
@@ -241,9 +241,10 @@ TEST_F(ViewTest, AboutWindowIsDrawnInTwipsAtItsOwnPosition) {
 
 TEST_F(ViewTest, HighDensityPicturesAreTheDoubleSizeOnes) {
     const QPixmap& dense = desktop.skin().picture("FrmTovrel", 2.0);
-    EXPECT_EQ(dense.size(), QSize(776, 732));
+    const QSize skin(shell::layout::MainSkin.width, shell::layout::MainSkin.height);
+    EXPECT_EQ(dense.size(), skin * 2);
     EXPECT_EQ(dense.devicePixelRatio(), 2.0);
-    EXPECT_EQ(desktop.skin().picture("FrmTovrel", 1.0).size(), QSize(388, 366));
+    EXPECT_EQ(desktop.skin().picture("FrmTovrel", 1.0).size(), skin);
     EXPECT_THROW(desktop.skin().picture("NoSuchPicture", 1.0), std::runtime_error);
 }
 

@@ -142,16 +142,16 @@ TEST_F(CommandsTest, SnoozeArithmeticWrapsPastMidnight) {
 TEST_F(CommandsTest, SettingsOpensAndClosesThePanelByItsFlagAlone) {
     main.SettingM_MouseUp(mouse());
     EXPECT_EQ(main.SettingsOpen, True);
-    EXPECT_EQ(main.Height(), 5520.0F);
+    EXPECT_EQ(main.Height(), shell::ExpandedHeight);
     EXPECT_EQ(visible({&main.SettingU, &main.SettingM, &main.SettingD}), std::vector<std::string>{"SettingM"});
     main.SettingM_MouseUp(mouse());
     EXPECT_EQ(main.SettingsOpen, False);
-    EXPECT_EQ(main.Height(), 2800.0F);
+    EXPECT_EQ(main.Height(), shell::CollapsedHeight);
     EXPECT_EQ(clicks.played.size(), 2U);
     // The flag decides, not the height.
-    main.setHeight(5520);
+    main.setHeight(shell::ExpandedHeight);
     main.SettingM_MouseUp(mouse());
-    EXPECT_EQ(main.Height(), 5520.0F);
+    EXPECT_EQ(main.Height(), shell::ExpandedHeight);
     EXPECT_EQ(main.SettingsOpen, True);
 }
 

@@ -62,13 +62,13 @@ TEST_F(ShellTest, ResetsStillRunAfterADragMove) {
 
 TEST_F(ShellTest, MinimiseHidesCollapsedAndTheTrayBringsItBack) {
     main.SettingM_MouseUp(mouse());
-    ASSERT_EQ(main.Height(), 5520.0F);
+    ASSERT_EQ(main.Height(), shell::ExpandedHeight);
     main.pointerMove(over(main.MiniU));
     resetLog();
     main.pointerDown(over(main.MiniM));
     EXPECT_FALSE(main.isShown());
     EXPECT_EQ(main.SettingsOpen, False);
-    EXPECT_EQ(main.Height(), 2800.0F);
+    EXPECT_EQ(main.Height(), shell::CollapsedHeight);
     EXPECT_EQ(main.MiniU.Visible(), True);
     EXPECT_EQ(main.MiniM.Visible(), False);
     EXPECT_EQ(log, std::vector<std::string>{"click"});

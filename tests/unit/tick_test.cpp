@@ -86,7 +86,7 @@ TEST_F(TickTest, FiringPlaysTheDialogsFileAndBringsTheWindowUpCollapsed) {
     EXPECT_EQ(main.Ringing, True);
     EXPECT_EQ(main.AlarmArmed, True);
     EXPECT_EQ(main.SettingsOpen, False);
-    EXPECT_EQ(main.Height(), 2800.0F);
+    EXPECT_EQ(main.Height(), shell::CollapsedHeight);
     // Left as they were: the status, the face and the alarm time.
     EXPECT_EQ(main.LblAlarmStatus.Caption(), "On");
     EXPECT_EQ(visible({&main.AlarmUON, &main.AlarmMON, &main.AlarmDON}), std::vector<std::string>{"AlarmMON"});

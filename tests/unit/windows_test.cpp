@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <string_view>
+
 #include "shell/frm_about.h"
 #include "unit/main_window.h"
 
@@ -16,11 +20,13 @@ namespace {
 struct Expected {
     const char* name;
     ElementKind kind;
-    Rect rect;
+    std::string_view place;  // in the windows' layout table; empty where not shown
     Flag visible;
 };
 
-void expectElements(const Form& form, const std::vector<Expected>& table) {
+template <std::size_t N>
+void expectElements(const Form& form, const std::array<shell::layout::Place, N>& layout,
+                    const std::vector<Expected>& table) {
     ASSERT_EQ(form.elements().size(), table.size());
     for (std::size_t i = 0; i < table.size(); ++i) {
         const Element& e = *form.elements()[i];
@@ -29,11 +35,13 @@ void expectElements(const Form& form, const std::vector<Expected>& table) {
         EXPECT_EQ(e.name(), x.name);
         EXPECT_EQ(e.index(), static_cast<int>(i + 1));
         EXPECT_EQ(e.kind(), x.kind);
-        if (x.rect.width > 0) {
-            EXPECT_EQ(e.rect().left, x.rect.left);
-            EXPECT_EQ(e.rect().top, x.rect.top);
-            EXPECT_EQ(e.rect().width, x.rect.width);
-            EXPECT_EQ(e.rect().height, x.rect.height);
+        if (!x.place.empty()) {
+            const auto place = std::find_if(layout.begin(), layout.end(), [&x](const auto& p) { return p.name == x.place; });
+            ASSERT_NE(place, layout.end());
+            EXPECT_EQ(e.rect().left, place->box.left);
+            EXPECT_EQ(e.rect().top, place->box.top);
+            EXPECT_EQ(e.rect().width, place->box.width);
+            EXPECT_EQ(e.rect().height, place->box.height);
         }
         EXPECT_EQ(e.Visible(), x.visible);
     }
@@ -46,21 +54,20 @@ constexpr auto C = ElementKind::Control;
 }  // namespace
 
 TEST_F(MainWindowTest, MainWindowHasEveryElementInCreationOrder) {
-    const Rect alarm{203, 56, 142, 41}, browse{267, 203, 103, 40}, snooze{48, 123, 189, 36},
-        setting{237, 124, 105, 35};
-    expectElements(main, {
-                             {"Dialog", C, {}, False},
-                             {"STray", C, {}, False},
-                             {"Shaper", C, {}, False},
-                             {"ScrlSnooze", ElementKind::ScrollBar, {179, 312, 166, 17}, True},
-                             {"Timer", ElementKind::Timer, {}, False},
-                             {"ScrlAlarmChg", ElementKind::ScrollBar, {108, 263, 237, 17}, True},
-                             {"Player", C, {432, 68, 25, 25}, False},
-                             {"LblAlarmStatus", L, {87, 83, 26, 15}, True},
-                             {"CloseU", I, {332, 12, 16, 15}, True},
-                             {"CloseM", I, {332, 12, 16, 15}, False},
-                             {"MiniU", I, {316, 12, 16, 16}, True},
-                             {"MiniM", I, {316, 12, 16, 16}, False},
+    const std::string_view alarm = "Alarm", browse = "Browse", snooze = "Snooze", setting = "Setting";
+    expectElements(main, shell::layout::Main, {
+                             {"Dialog", C, "", False},
+                             {"STray", C, "", False},
+                             {"Shaper", C, "", False},
+                             {"ScrlSnooze", ElementKind::ScrollBar, "ScrlSnooze", True},
+                             {"Timer", ElementKind::Timer, "", False},
+                             {"ScrlAlarmChg", ElementKind::ScrollBar, "ScrlAlarmChg", True},
+                             {"Player", C, "Player", False},
+                             {"LblAlarmStatus", L, "LblAlarmStatus", True},
+                             {"CloseU", I, "Close", True},
+                             {"CloseM", I, "Close", False},
+                             {"MiniU", I, "Mini", True},
+                             {"MiniM", I, "Mini", False},
                              {"AlarmDOFF", I, alarm, False},
                              {"AlarmUON", I, alarm, False},
                              {"AlarmMON", I, alarm, False},
@@ -70,27 +77,27 @@ TEST_F(MainWindowTest, MainWindowHasEveryElementInCreationOrder) {
                              {"BrowseD", I, browse, False},
                              {"AlarmUOFF", I, alarm, True},
                              {"BrowseU", I, browse, True},
-                             {"Line2", ElementKind::Line, {}, True},
-                             {"Line1", ElementKind::Line, {}, True},
+                             {"Line2", ElementKind::Line, "", True},
+                             {"Line1", ElementKind::Line, "", True},
                              {"SnoozeD", I, snooze, False},
                              {"SnoozeM", I, snooze, False},
                              {"SnoozeU", I, snooze, True},
                              {"SettingM", I, setting, False},
                              {"SettingD", I, setting, False},
                              {"SettingU", I, setting, True},
-                             {"LblAlarm", L, {40, 265, 34, 14}, True},
-                             {"Shape2", ElementKind::Shape, {10, 190, 369, 165}, True},
-                             {"Shape1", ElementKind::Shape, {34, 12, 323, 164}, True},
-                             {"LblSnooze", L, {40, 314, 97, 13}, True},
-                             {"LblMP3", L, {41, 215, 213, 14}, True},
-                             {"LblAlarmTime", L, {120, 83, 70, 17}, True},
-                             {"LblRealTime", L, {59, 53, 109, 25}, True},
+                             {"LblAlarm", L, "LblAlarm", True},
+                             {"Shape2", ElementKind::Shape, "Shape2", True},
+                             {"Shape1", ElementKind::Shape, "Shape1", True},
+                             {"LblSnooze", L, "LblSnooze", True},
+                             {"LblMP3", L, "LblMP3", True},
+                             {"LblAlarmTime", L, "LblAlarmTime", True},
+                             {"LblRealTime", L, "LblRealTime", True},
                          });
     // Only the snooze button's normal image starts disabled.
     for (const auto& e : main.elements())
         EXPECT_EQ(e->Enabled(), e->name() == "SnoozeU" ? False : True) << e->name();
     EXPECT_EQ(main.Caption(), "MP3 Tovrel");
-    EXPECT_EQ(main.Width(), 5820);
+    EXPECT_EQ(main.Width(), shell::layout::WindowWidth);
     EXPECT_EQ(main.Timer.Interval(), 50);
     EXPECT_EQ(main.Line1.X1(), 220);
     EXPECT_EQ(main.Line1.Y2(), 107);
@@ -138,14 +145,14 @@ TEST_F(MainWindowTest, AboutWindowIsCreatedAtItsFirstUseWithItsOwnElements) {
     EXPECT_EQ(&main.About(), &about) << "created once";
     EXPECT_EQ(about.Caption(), "About");
     EXPECT_EQ(about.scaleMode(), ScaleMode::Twip);
-    expectElements(about, {
-                              {"Shaper", C, {}, False},
-                              {"Label2", L, {1500, 1890, 1725, 315}, True},
-                              {"Label1", L, {945, 810, 3645, 1020}, True},
-                              {"ExitU", I, {3725, 1845, 1410, 585}, False},
-                              {"ExitM", I, {3725, 1845, 1410, 585}, False},
-                              {"ExitD", I, {3725, 1845, 1410, 585}, True},
-                              {"Shape1", ElementKind::Shape, {510, 180, 4845, 2460}, True},
+    expectElements(about, shell::layout::About, {
+                              {"Shaper", C, "", False},
+                              {"Label2", L, "Label2", True},
+                              {"Label1", L, "Label1", True},
+                              {"ExitU", I, "Exit", False},
+                              {"ExitM", I, "Exit", False},
+                              {"ExitD", I, "Exit", True},
+                              {"Shape1", ElementKind::Shape, "Shape1", True},
                           });
     EXPECT_EQ(about.Label2.Caption(), "Version 1.01");
     EXPECT_EQ(about.Label2.font().points, 12.0F);
@@ -162,7 +169,7 @@ TEST_F(MainWindowTest, StartUpCallsTheComponentsInOrderAndRestsCollapsed) {
     main.Form_Load();
     EXPECT_EQ(log, (std::vector<std::string>{"FrmTovrel.Shaper.shape", "Dialog.setFlags 7172", "STray.add"}));
     EXPECT_EQ(dialog.flags, 0x1C04);
-    EXPECT_EQ(main.Height(), 2800.0F);
+    EXPECT_EQ(main.Height(), shell::CollapsedHeight);
     EXPECT_EQ(main.SettingsOpen, False);
     EXPECT_EQ(main.Ringing, False);
     EXPECT_EQ(main.AlarmArmed, False);
