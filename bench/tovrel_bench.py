@@ -1,20 +1,29 @@
 #!/usr/bin/python3
 # SPDX-License-Identifier: GPL-3.0-or-later
-"""Tovrel's benchmarks: what the program costs while it waits, how fast it starts, how
-soon the alarm is heard, and what one clock tick costs.
+"""Tovrel's benchmarks: what the program costs while it waits (with a sound server and
+without one), how fast it starts, how soon the alarm is heard, and what one clock tick
+costs; beside it, the same figures of an earlier build and of the desktop's other alarm
+clocks, measured in the same run.
 
-Run through scripts/bench (which installs what is needed, builds build/ and starts a
-virtual display with a tray host and a null sound sink), or directly with a built
-program and those services (started here when DISPLAY / PULSE_SERVER do not work):
+Run through scripts/bench (which installs what is needed, builds build/ and, with
+--before REV, the program of an earlier revision, and starts a virtual display with a
+tray host and a null sound sink), or directly with a built program and those services
+(started here when DISPLAY / PULSE_SERVER do not work):
 
     bench/tovrel_bench.py [--runs N] [--only idle,startup,onset,tick] [--out FILE]
+                          [--before-bin PATH [--before-label TEXT]] [--label TEXT]
+                          [--peers alarm-clock-applet,gnome-clocks | --peers none]
 
-Every figure is printed as min / median / max over the runs, with the reference the
-figure is held to. The figures come from the real program (build/tovrel or TOVREL_BIN)
-under Xvfb with trayer and a PulseAudio null sink, armed through its own Open dialog.
+Every figure is printed as min / median / max over the runs, one row per program, with
+the reference the figure is held to. Tovrel's figures come from the real program
+(build/tovrel or TOVREL_BIN) under Xvfb with trayer and a PulseAudio null sink, armed
+through its own Open dialog. The peers are run as they come, as black boxes, each with a
+temporary HOME and a private session bus; a peer that cannot start gets the reason in
+its rows instead of figures.
 """
 import argparse
 import ctypes
+import math
 import os
 import re
 import select
@@ -34,10 +43,23 @@ LOCALE = {"LANG": "C", "LC_ALL": "C"}
 DAY = "2026-12-08"
 TONE_HZ = 440
 TICKS_PER_SECOND = 20
+MAP_TIMEOUT = 30
+# How long after the alarm minute the sink is recorded: a late first sound (a loaded
+# machine, a fresh program's first firing) is measured, not lost.
+ONSET_LISTEN = 3.0
+# A mapped top-level window smaller than this is not the one a person looks at (Qt gives
+# Tovrel's tray icon, 22 px, the main window's title).
+MIN_WINDOW_SIDE = 64
 
 
 def log(text):
     print(f"[bench] {text}", file=sys.stderr, flush=True)
+
+
+def first_line(err, limit=160):
+    text = str(err).strip().splitlines()
+    line = text[0] if text else type(err).__name__
+    return line if len(line) <= limit else line[:limit - 3] + "..."
 
 
 # --------------------------------------------------------------------------- /proc
@@ -46,28 +68,32 @@ def tasks(pid):
     return [p for p in Path(f"/proc/{pid}/task").iterdir() if p.name.isdigit()]
 
 
-def cpu_seconds(pid):
-    """CPU time of all the process's threads so far (schedstat: nanoseconds on a CPU)."""
-    total = 0
+def thread_counts(pid):
+    """{thread id: (ns on a CPU, voluntary switches, involuntary switches)} of the live
+    threads (schedstat and status of each)."""
+    counts = {}
     for t in tasks(pid):
         try:
-            total += int((t / "schedstat").read_text().split()[0])
-        except (OSError, ValueError, IndexError):
-            pass  # a thread that ended between the listing and the read
-    return total / 1e9
-
-
-def context_switches(pid):
-    """(voluntary, involuntary) context switches summed over the live threads."""
-    vol = invol = 0
-    for t in tasks(pid):
-        try:
+            ns = int((t / "schedstat").read_text().split()[0])
             text = (t / "status").read_text()
-        except OSError:
-            continue
-        vol += int(re.search(r"^voluntary_ctxt_switches:\s+(\d+)", text, re.M).group(1))
-        invol += int(re.search(r"^nonvoluntary_ctxt_switches:\s+(\d+)", text, re.M).group(1))
-    return vol, invol
+        except (OSError, ValueError, IndexError):
+            continue  # a thread that ended between the listing and the read
+        vol = int(re.search(r"^voluntary_ctxt_switches:\s+(\d+)", text, re.M).group(1))
+        invol = int(re.search(r"^nonvoluntary_ctxt_switches:\s+(\d+)", text, re.M).group(1))
+        counts[t.name] = (ns, vol, invol)
+    return counts
+
+
+def counts_between(before, after):
+    """(CPU seconds, voluntary, involuntary switches) from one thread_counts() to a later
+    one: per thread, a thread started in between counted whole. What a thread did between
+    the first look and its end is not seen (a process's own totals keep it, but only to
+    the 10 ms tick)."""
+    ns = vol = invol = 0
+    for tid, (n1, v1, i1) in after.items():
+        n0, v0, i0 = before.get(tid, (0, 0, 0))
+        ns, vol, invol = ns + n1 - n0, vol + v1 - v0, invol + i1 - i0
+    return ns / 1e9, vol, invol
 
 
 def memory_kib(pid):
@@ -78,108 +104,7 @@ def memory_kib(pid):
     return pss, rss
 
 
-# --------------------------------------------------------------------------- the program
-
-def start_program(clock=None):
-    extra = dict(LOCALE, **(clock.env() if clock is not None else {}))
-    program = harness.Program(env=extra).start()
-    win = ui.wait_main_window(program)
-    return program, win
-
-
-def arm(program, win, mp3):
-    """Settings open, the file chosen in the Open dialog, alarm on, settings closed."""
-    ui.open_settings(win)
-    ui.choose_file(program, win, mp3)
-    ui.click_button(win, ui.ALARM_BUTTON)
-    time.sleep(0.3)
-    ui.click_button(win, ui.SETTINGS_BUTTON)
-    ui.wait_height(win, ui.COLLAPSED_HEIGHT)
-    park_pointer()
-
-
-def bench_dir(name):
-    """A folder for what a figure leaves to look at afterwards (kept after the run)."""
-    base = Path(os.environ.get("TOVREL_BENCH_DIR", HERE.parent / "out" / "bench"))
-    folder = base / name
-    shutil.rmtree(folder, ignore_errors=True)
-    folder.mkdir(parents=True)
-    return folder
-
-
-def park_pointer():
-    """The pointer to the screen's corner, away from the window: no hover picture."""
-    harness.run(["xdotool", "mousemove", "0", "0"])
-
-
-def summary(values):
-    return min(values), statistics.median(values), max(values)
-
-
-# --------------------------------------------------------------------------- figures
-
-def idle_floor_binary():
-    path = Path(os.environ.get("TOVREL_IDLE_FLOOR",
-                               harness.tovrel_bin().parent / "bench" / "tovrel_idle_floor"))
-    if not path.is_file():
-        raise harness.HarnessError(f"{path} is not built (CMake option TOVREL_BENCH)")
-    return path
-
-
-def bench_idle(args, mp3):
-    """Idle CPU, wake-ups and memory of an armed, not ringing, shown program; beside it,
-    at the same time, what waking 20 times a second costs a bare loop and an empty Qt
-    window on this machine."""
-    rows = {k: [] for k in ("cpu", "wakeups", "switches", "pss", "rss", "bare", "qt")}
-    floor = idle_floor_binary()
-    for run in range(args.runs):
-        # The real clock, as users run it (a faked one costs a file read per clock call);
-        # the alarm stays at midnight.
-        program, win = start_program()
-        refs = []
-        try:
-            arm(program, win, mp3)
-            time.sleep(args.settle)
-            program.check_alive("settling")
-            # Memory first: the reference programs would share Qt's pages and lower the PSS.
-            pss, rss = memory_kib(program.pid)
-            refs = [harness.Proc([floor, "--bare"], name="bare loop"),
-                    harness.Proc([floor], name="empty Qt window",
-                                 env=dict(os.environ, QT_QPA_PLATFORM="xcb"))]
-            time.sleep(3.0)
-            pids = [program.pid] + [r.pid for r in refs]
-            c0 = [cpu_seconds(p) for p in pids]
-            (v0, i0), t0 = context_switches(program.pid), time.monotonic()
-            time.sleep(args.idle_seconds)
-            c1 = [cpu_seconds(p) for p in pids]
-            (v1, i1), t1 = context_switches(program.pid), time.monotonic()
-            program.check_alive("idling")
-            span = t1 - t0
-            share = [100.0 * (b - a) / span for a, b in zip(c0, c1)]
-            rows["cpu"].append(share[0])
-            rows["bare"].append(share[1])
-            rows["qt"].append(share[2])
-            rows["wakeups"].append((v1 - v0) / span)
-            rows["switches"].append((v1 - v0 + i1 - i0) / span)
-            rows["pss"].append(pss / 1024.0)
-            rows["rss"].append(rss / 1024.0)
-            log(f"idle run {run + 1}: cpu {share[0]:.4f}% (bare loop {share[1]:.4f}%, empty Qt "
-                f"window {share[2]:.4f}%), wake-ups {rows['wakeups'][-1]:.1f}/s, "
-                f"PSS {rows['pss'][-1]:.1f} MB over {span:.1f} s")
-        finally:
-            for r in refs:
-                r.stop()
-            program.stop()
-    return [
-        ("idle CPU, % of one core", "%", rows["cpu"], "<= 0.046, alarm-clock-applet (given, not run here)", "{:.4f}"),
-        ("  the same 20 wake-ups/s: bare poll() loop", "%", rows["bare"], "floor of any 20/s tick here", "{:.4f}"),
-        ("  the same 20 wake-ups/s: empty Qt window + 50 ms timer", "%", rows["qt"], "floor of a Qt program", "{:.4f}"),
-        ("wake-ups per second (voluntary switches)", "/s", rows["wakeups"], "report; the tick's floor is 20", "{:.1f}"),
-        ("all context switches per second", "/s", rows["switches"], "report", "{:.1f}"),
-        ("PSS at idle", "MB", rows["pss"], "< 48.7, alarm-clock-applet (given, not run here)", "{:.1f}"),
-        ("RSS at idle", "MB", rows["rss"], "report", "{:.1f}"),
-    ]
-
+# --------------------------------------------------------------------------- X
 
 class MapWatcher:
     """Waits for a MapNotify of a top-level window with a given title (Xlib, ctypes)."""
@@ -209,21 +134,40 @@ class MapWatcher:
         x.XPending.argtypes = [ctypes.c_void_p]
         x.XNextEvent.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
         x.XFetchName.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(ctypes.c_char_p)]
-        x.XFlush.argtypes = [ctypes.c_void_p]
+        x.XGetGeometry.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(ctypes.c_ulong)] + \
+            [ctypes.POINTER(ctypes.c_int)] * 2 + [ctypes.POINTER(ctypes.c_uint)] * 4
+        x.XFree.argtypes = [ctypes.c_void_p]
+        # A window gone between its MapNotify and the questions about it is an X error:
+        # ignored (Xlib's own handler would end this process).
+        self._on_error = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)(lambda d, e: 0)
+        x.XSetErrorHandler(self._on_error)
         x.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
         x.XCloseDisplay.argtypes = [ctypes.c_void_p]
         self.dpy = x.XOpenDisplay(os.environ["DISPLAY"].encode())
+        if not self.dpy:
+            raise harness.HarnessError(f"cannot open display {os.environ['DISPLAY']}")
         x.XSelectInput(self.dpy, x.XDefaultRootWindow(self.dpy), self.SUBSTRUCTURE_NOTIFY_MASK)
         x.XSync(self.dpy, 0)
 
-    def wait(self, timeout):
-        """time.monotonic() when the window was seen mapped, or None."""
+    def _size(self, window):
+        root, xy = ctypes.c_ulong(), [ctypes.c_int() for _ in range(2)]
+        whbd = [ctypes.c_uint() for _ in range(4)]
+        if not self.x11.XGetGeometry(self.dpy, window, ctypes.byref(root),
+                                     *(ctypes.byref(v) for v in xy), *(ctypes.byref(v) for v in whbd)):
+            return 0, 0
+        return whbd[0].value, whbd[1].value
+
+    def wait(self, timeout, alive=lambda: True):
+        """time.monotonic() when the window was seen mapped, or None (after timeout, or
+        once alive() says the program has ended)."""
         x, fd = self.x11, self.x11.XConnectionNumber(self.dpy)
         deadline = time.monotonic() + timeout
         ev = self.XEvent()
         while time.monotonic() < deadline:
             if x.XPending(self.dpy) == 0:
-                select.select([fd], [], [], max(0.0, deadline - time.monotonic()))
+                if not alive():
+                    return None
+                select.select([fd], [], [], min(0.25, max(0.0, deadline - time.monotonic())))
                 continue
             x.XNextEvent(self.dpy, ctypes.byref(ev))
             now = time.monotonic()
@@ -231,7 +175,11 @@ class MapWatcher:
                 continue
             mapped = ctypes.cast(ctypes.byref(ev), ctypes.POINTER(self.XMapEvent)).contents
             name = ctypes.c_char_p()
-            if x.XFetchName(self.dpy, mapped.window, ctypes.byref(name)) and name.value == self.title:
+            if not x.XFetchName(self.dpy, mapped.window, ctypes.byref(name)):
+                continue
+            title = name.value
+            x.XFree(ctypes.cast(name, ctypes.c_void_p))
+            if title == self.title and min(self._size(mapped.window)) >= MIN_WINDOW_SIDE:
                 return now
         return None
 
@@ -239,41 +187,411 @@ class MapWatcher:
         self.x11.XCloseDisplay(self.dpy)
 
 
-def bench_startup(args, _mp3):
-    """Launch to the main window being mapped; the first run also warms the file cache."""
-    times = []
+def park_pointer():
+    """The pointer to the screen's bottom right corner, away from every program's window
+    (Tovrel's, and the peers' at the top left): no hover picture."""
+    out = harness.run(["xdotool", "getdisplaygeometry"]).stdout.split()
+    harness.run(["xdotool", "mousemove", str(int(out[0]) - 1), str(int(out[1]) - 1)])
+
+
+# --------------------------------------------------------------------------- programs
+
+class Tovrel:
+    """One build of Tovrel: this tree's, or the one of --before."""
+    kind = "tovrel"
+    title = harness.MAIN_WINDOW_TITLE
+    window_note = "main window"
+
+    def __init__(self, label, binary):
+        self.label = label
+        self.binary = Path(binary)
+
+    def unavailable(self):
+        if not self.binary.is_file():
+            return f"{self.binary} is not built"
+        return None
+
+    def make(self, env=None):
+        """The program, ready to start (its start() runs it)."""
+        return harness.Program(binary=self.binary, env=dict(LOCALE, **(env or {})))
+
+    def ready(self, program, mp3):
+        """Armed through its own Open dialog: alarm at midnight, settings panel closed."""
+        win = ui.wait_main_window(program)
+        arm(program, win, mp3)
+        return win
+
+
+def arm(program, win, mp3):
+    """Settings open, the file chosen in the Open dialog, alarm on, settings closed."""
+    ui.open_settings(win)
+    ui.choose_file(program, win, mp3)
+    ui.click_button(win, ui.ALARM_BUTTON)
+    time.sleep(0.3)
+    ui.click_button(win, ui.SETTINGS_BUTTON)
+    ui.wait_height(win, ui.COLLAPSED_HEIGHT)
+    park_pointer()
+
+
+class Peer:
+    """Another alarm clock of the Linux desktop, run as it comes (never armed here)."""
+    kind = "peer"
+
+    def __init__(self, package, binary, args, title, window_note):
+        self.package = package
+        self.binary = binary
+        self.args = list(args)
+        self.title = title
+        self.window_note = window_note
+        version = subprocess.run(["dpkg-query", "-W", "-f=${Version}", package],
+                                 capture_output=True, text=True).stdout.strip()
+        self.label = f"{package} {version}" if version else package
+
+    def unavailable(self):
+        if not shutil.which(self.binary):
+            return f"{self.binary} is not installed (scripts/bench installs package {self.package})"
+        if not shutil.which("dbus-daemon"):
+            return "dbus-daemon is not installed (its session bus is needed)"
+        return None
+
+    def make(self, env=None):
+        return PeerRun(self, env)
+
+    def ready(self, run, _mp3):
+        return None
+
+
+PEERS = {
+    "alarm-clock-applet": lambda: Peer(
+        "alarm-clock-applet", "alarm-clock-applet", [], "Alarms",
+        'its alarm list "Alarms", which it shows at start beside its tray icon'),
+    "gnome-clocks": lambda: Peer(
+        "gnome-clocks", "gnome-clocks", [], "Clocks", 'its window "Clocks"'),
+}
+
+
+class PeerRun:
+    """A peer with a temporary HOME (and XDG folders in it), its own session bus, GSettings
+    kept in memory and the accessibility bridge off (Tovrel runs here without a session
+    bus, so without one too). make() starts the bus; start() the program."""
+
+    def __init__(self, peer, env=None):
+        self.peer = peer
+        self.home = harness.new_dir(peer.package)
+        runtime = self.home / ".runtime"
+        runtime.mkdir(mode=0o700)
+        bus = runtime / "bus"
+        self.env = {k: v for k, v in os.environ.items()
+                    if not k.startswith(("QT_", "FAKETIME", "XDG_", "DBUS_", "GTK_", "GDK_"))
+                    and k != "LD_PRELOAD"}
+        self.env.update(LOCALE, HOME=str(self.home), XDG_CONFIG_HOME=str(self.home / ".config"),
+                        XDG_DATA_HOME=str(self.home / ".local/share"),
+                        XDG_CACHE_HOME=str(self.home / ".cache"),
+                        XDG_STATE_HOME=str(self.home / ".local/state"), XDG_RUNTIME_DIR=str(runtime),
+                        DBUS_SESSION_BUS_ADDRESS=f"unix:path={bus}", GSETTINGS_BACKEND="memory",
+                        NO_AT_BRIDGE="1", GTK_A11Y="none")
+        self.env.update(env or {})
+        self.bus = harness.Proc(["dbus-daemon", "--session", "--nofork", "--nopidfile",
+                                 f"--address=unix:path={bus}"],
+                                name=f"{peer.package}-bus", env=self.env, cwd=self.home)
+        try:
+            harness.wait_until(lambda: bus.exists() or not self.bus.alive(), 10, "the session bus")
+        except harness.HarnessError:
+            self.bus.stop()
+            raise
+        if not bus.exists():
+            raise harness.HarnessError("its session bus did not start\n" + self.bus.describe())
+        self.proc = None
+
+    def start(self):
+        self.proc = harness.Proc([self.peer.binary, *self.peer.args], name=self.peer.package,
+                                 env=self.env, cwd=self.home)
+        return self
+
+    @property
+    def pid(self):
+        return self.proc.pid
+
+    def alive(self):
+        return self.proc is not None and self.proc.alive()
+
+    def failure(self, message):
+        return harness.HarnessError(message + "\n" + self.proc.describe())
+
+    def check_alive(self, doing="running"):
+        if not self.proc.alive():
+            raise self.failure(f"{self.peer.package} ended while {doing}")
+
+    def stop(self, grace=5.0):
+        if self.proc is not None:
+            self.proc.stop(grace)
+        self.bus.stop()
+
+
+def launch(subject, env=None):
+    """subject started and its window mapped: (running program, ms from exec to the map)."""
+    running = subject.make(env)
+    watcher = MapWatcher(subject.title)
+    try:
+        t0 = time.monotonic()
+        try:
+            running.start()
+        except Exception:
+            running.stop()
+            raise
+        mapped = watcher.wait(MAP_TIMEOUT, running.alive)
+    finally:
+        watcher.close()
+    if mapped is None:
+        try:
+            if not running.alive():
+                said = harness.tail(running.proc.stderr_path, 1).strip()
+                raise running.failure(f"it {running.proc.status_text()} before mapping a window "
+                                      f"{subject.title!r}" + (f": {said}" if said else ""))
+            raise running.failure(f"no window {subject.title!r} mapped within {MAP_TIMEOUT} s")
+        finally:
+            running.stop()
+    return running, 1000.0 * (mapped - t0)
+
+
+def bench_dir(name):
+    """A folder for what a figure leaves to look at afterwards (kept after the run)."""
+    base = Path(os.environ.get("TOVREL_BENCH_DIR", HERE.parent / "out" / "bench"))
+    folder = base / name
+    shutil.rmtree(folder, ignore_errors=True)
+    folder.mkdir(parents=True)
+    return folder
+
+
+# --------------------------------------------------------------------------- results
+
+class Row:
+    """One line of a table: a figure of one program, min / median / max over its runs, or
+    why it has none."""
+
+    def __init__(self, figure, program, unit, values, reference, fmt, missing=None):
+        self.figure, self.program, self.unit = figure, program, unit
+        self.values, self.reference, self.fmt, self.missing = list(values), reference, fmt, missing
+
+    def cells(self):
+        if not self.values:
+            return ["-", "-", "-", "0", f"not measured: {self.missing or 'no value'}"]
+        lo, mid, hi = min(self.values), statistics.median(self.values), max(self.values)
+        reference = self.reference + (f"; then stopped: {self.missing}" if self.missing else "")
+        return [self.fmt.format(lo), self.fmt.format(mid), self.fmt.format(hi),
+                str(len(self.values)), reference]
+
+
+def table(rows):
+    lines = ["| figure | program | unit | min | median | max | n | reference |",
+             "|---|---|---|---|---|---|---|---|"]
+    for row in rows:
+        cells = [row.figure, row.program, row.unit] + row.cells()
+        lines.append("| " + " | ".join(c.replace("|", "/") for c in cells) + " |")
+    return "\n".join(lines) + "\n"
+
+
+class Outcome:
+    """Per program: values of each figure, and why a program stopped being measured."""
+
+    def __init__(self, subjects):
+        self.subjects = subjects
+        self.values = {s.label: {} for s in subjects}
+        self.missing = {s.label: s.unavailable() for s in subjects}
+
+    def live(self, subject):
+        return self.missing[subject.label] is None
+
+    def add(self, subject, key, value):
+        self.values[subject.label].setdefault(key, []).append(value)
+
+    def get(self, subject, key):
+        return self.values[subject.label].get(key, [])
+
+    def fail(self, subject, err):
+        self.missing[subject.label] = first_line(err)
+        log(f"{subject.label}: {err}")
+
+    def row(self, figure, subject, key, unit, reference, fmt):
+        return Row(figure, subject.label, unit, self.get(subject, key), reference, fmt,
+                   self.missing[subject.label])
+
+
+def alternating(items, run):
+    """items in order on even runs, reversed on odd ones: no program always goes first."""
+    return list(items) if run % 2 == 0 else list(reversed(items))
+
+
+# --------------------------------------------------------------------------- figures
+
+def idle_floor_binary():
+    path = Path(os.environ.get("TOVREL_IDLE_FLOOR",
+                               harness.tovrel_bin().parent / "bench" / "tovrel_idle_floor"))
+    if not path.is_file():
+        raise harness.HarnessError(f"{path} is not built (CMake option TOVREL_BENCH)")
+    return path
+
+
+def idle_session(subject, sound, args, mp3, floor):
+    """One program idling (Tovrel armed, a peer as it started): memory after settling, then
+    CPU time and wake-ups over args.idle_seconds, with the two reference loops beside it
+    over the same span. sound: "with" (the run's sound server) or "without" (none)."""
+    env = harness.no_sound_server_env() if sound == "without" else None
+    running, _ = launch(subject, env)
+    refs = []
+    try:
+        subject.ready(running, mp3)
+        park_pointer()
+        time.sleep(args.settle)
+        running.check_alive("settling")
+        # Memory first: the reference programs would share Qt's pages and lower the PSS.
+        pss, rss = memory_kib(running.pid)
+        refs = [harness.Proc([floor, "--bare"], name="bare loop"),
+                harness.Proc([floor], name="empty Qt window",
+                             env=dict(os.environ, QT_QPA_PLATFORM="xcb"))]
+        time.sleep(3.0)
+        pids = [running.pid] + [r.pid for r in refs]
+        c0, t0 = [thread_counts(p) for p in pids], time.monotonic()
+        time.sleep(args.idle_seconds)
+        c1, t1 = [thread_counts(p) for p in pids], time.monotonic()
+        running.check_alive("idling")
+        for r in refs:
+            if not r.alive():
+                raise harness.HarnessError(f"reference program ended\n{r.describe()}")
+    finally:
+        for r in refs:
+            r.stop()
+        running.stop()
+    span = t1 - t0
+    (cpu, vol, invol), bare, qt = (counts_between(a, b) for a, b in zip(c0, c1))
+    return {"cpu": 100.0 * cpu / span, "bare": 100.0 * bare[0] / span, "qt": 100.0 * qt[0] / span,
+            "wakeups": vol / span, "switches": (vol + invol) / span,
+            "pss": pss / 1024.0, "rss": rss / 1024.0}
+
+
+def bench_idle(args, mp3, subjects):
+    """Each program idling on its own, one after the other, the order reversed every other
+    run; Tovrel's builds once with the run's sound server and once with none."""
+    floor = idle_floor_binary()
+    out = Outcome(subjects)
+    sessions = [(s, sound) for s in subjects
+                for sound in (("with", "without") if s.kind == "tovrel" else ("with",))]
+    # Each program started once first, not measured: the file cache warmed alike, and the
+    # first GTK 3 program on a new display loads OpenGL to choose its visuals (it leaves
+    # the answer on the root window, GDK_VISUALS, for the next ones).
+    for subject in subjects:
+        if out.live(subject):
+            try:
+                launch(subject)[0].stop()
+            except Exception as err:
+                out.fail(subject, err)
+    for run in range(args.runs):
+        for subject, sound in alternating(sessions, run):
+            if not out.live(subject):
+                continue
+            try:
+                m = idle_session(subject, sound, args, mp3, floor)
+            except Exception as err:  # this program has no more idle figures; the others go on
+                out.fail(subject, err)
+                continue
+            out.add(subject, f"cpu {sound}", m["cpu"])
+            out.add(subject, f"wakeups {sound}", m["wakeups"])
+            out.add(subject, f"switches {sound}", m["switches"])
+            out.add(subject, f"bare {sound}", m["bare"])
+            out.add(subject, f"qt {sound}", m["qt"])
+            if sound == "with":
+                out.add(subject, "pss", m["pss"])
+                out.add(subject, "rss", m["rss"])
+                out.add(subject, "to bare", m["cpu"] / m["bare"] if m["bare"] > 0 else math.inf)
+            log(f"idle run {run + 1}, {subject.label}, {sound} a sound server: cpu {m['cpu']:.4f}% "
+                f"(bare loop {m['bare']:.4f}%, empty Qt window {m['qt']:.4f}%), "
+                f"wake-ups {m['wakeups']:.1f}/s, PSS {m['pss']:.1f} MB")
+        # Without / with, within one run: the two spans are minutes apart, not hours.
+        for subject in subjects:
+            w, wo = out.get(subject, "cpu with"), out.get(subject, "cpu without")
+            if subject.kind == "tovrel" and len(w) == run + 1 and len(wo) == run + 1:
+                out.add(subject, "without/with", wo[-1] / w[-1] if w[-1] > 0 else math.inf)
+
+    tovrels = [s for s in subjects if s.kind == "tovrel"]
+    rows = []
+    for s in subjects:
+        ref = ("<= 2.5 x the bare loop (ratio below)" if s.kind == "tovrel"
+               else "peer, not armed")
+        rows.append(out.row("idle CPU with a sound server, % of one core", s, "cpu with", "%", ref, "{:.4f}"))
+    for s in tovrels:
+        rows.append(out.row("idle CPU without a sound server, % of one core", s, "cpu without", "%",
+                            "<= 1.3 x with one (ratio below)", "{:.4f}"))
+    for s in tovrels:
+        rows.append(out.row("idle CPU, without / with a sound server", s, "without/with", "x",
+                            "<= 1.3", "{:.2f}"))
+    for s in tovrels:
+        rows.append(out.row("idle CPU with a sound server / bare poll() loop (same span)", s,
+                            "to bare", "x", "<= 2.5", "{:.2f}"))
+    # The reference loops ran beside every program; all their spans count.
+    bare = [v for s in subjects for k in ("bare with", "bare without") for v in out.get(s, k)]
+    qt = [v for s in subjects for k in ("qt with", "qt without") for v in out.get(s, k)]
+    rows.append(Row("  the same 20 wake-ups/s: bare poll() loop", "reference loop", "%", bare,
+                    "floor of any 20/s tick here", "{:.4f}", None if bare else "no idle span measured"))
+    rows.append(Row("  the same 20 wake-ups/s: empty Qt window + 50 ms timer", "reference loop", "%",
+                    qt, "floor of a Qt program", "{:.4f}", None if qt else "no idle span measured"))
+    for s in subjects:
+        rows.append(out.row("wake-ups per second (voluntary switches), with a sound server", s,
+                            "wakeups with", "/s",
+                            "report; the tick's floor is 20" if s.kind == "tovrel" else "report",
+                            "{:.1f}"))
+    for s in tovrels:
+        rows.append(out.row("wake-ups per second (voluntary switches), without one", s,
+                            "wakeups without", "/s", "report", "{:.1f}"))
+    for s in subjects:
+        rows.append(out.row("all context switches per second, with a sound server", s,
+                            "switches with", "/s", "report", "{:.1f}"))
+    for s in subjects:
+        rows.append(out.row("PSS at idle", s, "pss", "MB",
+                            "report, beside the peers" if s.kind == "tovrel" else "peer, not armed",
+                            "{:.1f}"))
+    for s in subjects:
+        rows.append(out.row("RSS at idle", s, "rss", "MB", "report", "{:.1f}"))
+    return rows, out
+
+
+def bench_startup(args, _mp3, subjects):
+    """Launch to the window being mapped, each program in turn (the order reversed every
+    other round); each program's first launch warms the file cache and is not counted."""
+    out = Outcome(subjects)
     for run in range(args.runs + 1):
-        watcher = MapWatcher(harness.MAIN_WINDOW_TITLE)
-        try:
-            t0 = time.monotonic()
-            program = harness.Program(env=LOCALE).start()
-            mapped = watcher.wait(30)
-        finally:
-            watcher.close()
-        try:
-            if mapped is None:
-                raise program.failure("the main window was not mapped within 30 s")
+        for subject in alternating(subjects, run):
+            if not out.live(subject):
+                continue
+            try:
+                running, ms = launch(subject)
+            except Exception as err:
+                out.fail(subject, err)
+                continue
+            running.stop()
             if run > 0:
-                times.append(1000.0 * (mapped - t0))
-                log(f"start run {run}: {times[-1]:.0f} ms")
-        finally:
-            program.stop()
-        time.sleep(1.0)
-    return [("start to mapped window", "ms", times, "< 198, alarm-clock-applet (given, not run here)", "{:.0f}")]
+                out.add(subject, "start", ms)
+                log(f"start run {run}, {subject.label}: {ms:.0f} ms")
+            time.sleep(1.0)
+    rows = [out.row("start to mapped window", s, "start", "ms",
+                    "report, beside the peers" if s.kind == "tovrel" else f"peer: {s.window_note}",
+                    "{:.0f}") for s in subjects]
+    return rows, out
 
 
-def bench_onset(args, mp3):
-    """Alarm minute to the first sound of the file at the sink, args.firings times."""
+def onset_block(subject, firings, mp3):
+    """One program armed on a faked clock; the alarm minute crossed `firings` times: the ms
+    from each minute to the first sound of the file at the sink."""
     latencies = []
     clock = ui.FakeClock(f"{DAY} 06:58:30")
-    program, win = start_program(clock)
+    program = subject.make(clock.env()).start()
     try:
+        win = ui.wait_main_window(program)
         ui.open_settings(win)
         ui.choose_file(program, win, mp3)
         ui.click_button(win, ui.SETTINGS_BUTTON)
         ui.wait_height(win, ui.COLLAPSED_HEIGHT)
         midnight = ui.FakeClock.epoch(f"{DAY} 00:00:00")
-        for firing in range(args.firings):
+        for firing in range(firings):
             # The alarm stays at midnight (it is switched off within the minute it rang),
             # so each round is the next day's midnight, the clock set 2 s before it.
             boundary_epoch = midnight + 86400 * (firing + 1)
@@ -286,21 +604,45 @@ def bench_onset(args, mp3):
             try:
                 clock.set(before)
                 boundary = clock.monotonic_at(boundary_text)
-                clock.wait_for(boundary_text, 1.5)
+                clock.wait_for(boundary_text, ONSET_LISTEN)
                 program.check_alive("ringing")
             finally:
                 rec.stop()
             heard = ui.first_tone(rec, TONE_HZ, after=max(0.0, boundary - rec.started_at - 0.05))
             if heard is None:
-                raise program.failure(f"firing {firing + 1}: no {TONE_HZ} Hz tone at the sink ({rec.wav_path})")
+                raise program.failure(f"firing {firing + 1}: no {TONE_HZ} Hz tone at the sink within "
+                                      f"{ONSET_LISTEN:.0f} s of the minute ({rec.wav_path})")
             latencies.append(1000.0 * (rec.started_at + heard - boundary))
-            log(f"firing {firing + 1}: sound {latencies[-1]:.0f} ms after {boundary_text}")
+            log(f"{subject.label}, firing {firing + 1}: sound {latencies[-1]:.0f} ms after {boundary_text}")
             ui.click_button(win, ui.ALARM_BUTTON)  # off; the alarm time stays at this minute
             park_pointer()
             time.sleep(0.5)
     finally:
         program.stop()
-    return [("alarm minute -> first sound", "ms", latencies, "median < 300, max < 500", "{:.0f}")]
+    return latencies
+
+
+def bench_onset(args, mp3, subjects):
+    """Alarm minute to the first sound of the file at the sink, args.firings times per build
+    of Tovrel. With two builds, in two blocks each, A B B A, each block a new program."""
+    tovrels = [s for s in subjects if s.kind == "tovrel"]
+    out = Outcome(tovrels)
+    if len(tovrels) > 1 and args.firings > 1:
+        blocks = [(args.firings + 1) // 2, args.firings // 2]
+    else:
+        blocks = [args.firings]
+    for block, firings in enumerate(blocks):
+        for subject in alternating(tovrels, block):
+            if not out.live(subject):
+                continue
+            try:
+                for ms in onset_block(subject, firings, mp3):
+                    out.add(subject, "onset", ms)
+            except Exception as err:
+                out.fail(subject, err)
+    rows = [out.row("alarm minute -> first sound", s, "onset", "ms", "median <= 150, max <= 250", "{:.0f}")
+            for s in tovrels]
+    return rows, out
 
 
 CALLGRIND_SYMBOL = "tovrel::shell::FrmTovrel::Timer_Timer()"
@@ -325,61 +667,68 @@ def callgrind_inclusive(out_file, symbol):
     return None, None
 
 
-def bench_tick(args, mp3):
+def tick_session(subject, args, mp3, out_dir, tag):
+    """(instructions in the tick, instructions in the whole process) per tick, one run."""
+    out = out_dir / f"callgrind.{tag}.out"
+    wrapper = out_dir / f"under-callgrind.{tag}"
+    wrapper.write_text(
+        "#!/bin/sh\n"
+        f"exec valgrind --tool=callgrind --callgrind-out-file={out} --instr-atstart=no "
+        f"--dump-instr=no --compress-strings=no \"{subject.binary}\" \"$@\"\n")
+    wrapper.chmod(0o755)
+    program = harness.Program(binary=wrapper, env=LOCALE).start()
+    try:
+        win = ui.wait_main_window(program, timeout=120)
+        arm(program, win, mp3)
+        time.sleep(3)
+        control = ["callgrind_control"]
+        subprocess.run(control + ["--instr=on", str(program.pid)], check=True, capture_output=True)
+        time.sleep(args.tick_seconds)
+        subprocess.run(control + ["--instr=off", str(program.pid)], check=True, capture_output=True)
+        subprocess.run(control + ["--dump", str(program.pid)], check=True, capture_output=True)
+        time.sleep(1)
+    finally:
+        program.stop(grace=20)
+    dumps = sorted(out_dir.glob(f"callgrind.{tag}.out*"), key=lambda p: p.stat().st_mtime)
+    dump = next((d for d in dumps if d.stat().st_size > 0 and "Timer_Timer" in d.read_text(errors="ignore")), None)
+    if dump is None:
+        raise harness.HarnessError(f"no callgrind dump with the tick in {out_dir}")
+    total, calls = callgrind_inclusive(dump, CALLGRIND_SYMBOL)
+    process_total = max(int(l.split()[1]) for l in dump.read_text().splitlines()
+                        if l.startswith(("summary:", "totals:")))
+    if not total or not calls:
+        raise harness.HarnessError(f"tick not found in {dump}")
+    log(f"tick {tag}, {subject.label}: {calls} ticks, {total / calls:.0f} instructions in the tick, "
+        f"{process_total / calls:.0f} per tick in the whole process ({dump})")
+    return total / calls, process_total / calls
+
+
+def bench_tick(args, mp3, subjects):
     """Instructions per clock tick under callgrind, in the steady state (armed, idle)."""
     if not shutil.which("valgrind"):
         raise harness.HarnessError("valgrind is not installed")
-    rows_tick, rows_proc = [], []
+    tovrels = [s for s in subjects if s.kind == "tovrel"]
+    out = Outcome(tovrels)
     out_dir = bench_dir("callgrind")
     for run in range(args.runs):
-        out = out_dir / f"callgrind.{run}.out"
-        wrapper = out_dir / "tovrel-under-callgrind"
-        wrapper.write_text(
-            "#!/bin/sh\n"
-            f"exec valgrind --tool=callgrind --callgrind-out-file={out} --instr-atstart=no "
-            f"--dump-instr=no --compress-strings=no \"{harness.tovrel_bin()}\" \"$@\"\n")
-        wrapper.chmod(0o755)
-        program = harness.Program(binary=wrapper, env=LOCALE).start()
-        try:
-            win = ui.wait_main_window(program, timeout=120)
-            arm(program, win, mp3)
-            time.sleep(3)
-            control = ["callgrind_control"]
-            subprocess.run(control + ["--instr=on", str(program.pid)], check=True, capture_output=True)
-            time.sleep(args.tick_seconds)
-            subprocess.run(control + ["--instr=off", str(program.pid)], check=True, capture_output=True)
-            subprocess.run(control + ["--dump", str(program.pid)], check=True, capture_output=True)
-            time.sleep(1)
-        finally:
-            program.stop(grace=20)
-        dumps = sorted(out_dir.glob(f"callgrind.{run}.out*"), key=lambda p: p.stat().st_mtime)
-        dump = next((d for d in dumps if d.stat().st_size > 0 and "Timer_Timer" in d.read_text(errors="ignore")), None)
-        if dump is None:
-            raise harness.HarnessError(f"no callgrind dump with the tick in {out_dir}")
-        total, calls = callgrind_inclusive(dump, CALLGRIND_SYMBOL)
-        process_total = max(int(l.split()[1]) for l in dump.read_text().splitlines()
-                            if l.startswith(("summary:", "totals:")))
-        if not total or not calls:
-            raise harness.HarnessError(f"tick not found in {dump}")
-        rows_tick.append(total / calls)
-        rows_proc.append(process_total / calls)
-        log(f"tick run {run + 1}: {calls} ticks, {total / calls:.0f} instructions in the tick, "
-            f"{process_total / calls:.0f} per tick in the whole process ({dump})")
-    return [("instructions in one tick (inclusive)", "instr", rows_tick, "report", "{:.0f}"),
-            ("whole process, instructions per tick", "instr", rows_proc, "report (paint, event loop, player)", "{:.0f}")]
+        for number, subject in alternating(list(enumerate(tovrels)), run):
+            if not out.live(subject):
+                continue
+            try:
+                tick, whole = tick_session(subject, args, mp3, out_dir, f"{number}.{run}")
+            except Exception as err:
+                out.fail(subject, err)
+                continue
+            out.add(subject, "tick", tick)
+            out.add(subject, "process", whole)
+    rows = [out.row("instructions in one tick (inclusive)", s, "tick", "instr", "report", "{:.0f}")
+            for s in tovrels]
+    rows += [out.row("whole process, instructions per tick", s, "process", "instr",
+                     "report (paint, event loop, player)", "{:.0f}") for s in tovrels]
+    return rows, out
 
 
 FIGURES = {"idle": bench_idle, "startup": bench_startup, "onset": bench_onset, "tick": bench_tick}
-
-
-def table(rows):
-    head = "| figure | unit | min | median | max | n | reference |\n|---|---|---|---|---|---|---|\n"
-    body = ""
-    for name, unit, values, reference, fmt in rows:
-        lo, mid, hi = summary(values)
-        body += (f"| {name} | {unit} | {fmt.format(lo)} | {fmt.format(mid)} | {fmt.format(hi)} "
-                 f"| {len(values)} | {reference} |\n")
-    return head + body
 
 
 def main(argv):
@@ -391,26 +740,44 @@ def main(argv):
     parser.add_argument("--tick-seconds", type=float, default=20.0)
     parser.add_argument("--only", default="idle,startup,onset,tick")
     parser.add_argument("--out", help="also write the tables (Markdown) to this file")
+    parser.add_argument("--label", default="Tovrel", help="this build's name in the tables")
+    parser.add_argument("--before-bin", help="an earlier build of Tovrel, measured beside this one")
+    parser.add_argument("--before-label", default="Tovrel before", help="its name in the tables")
+    parser.add_argument("--peers", default=",".join(PEERS),
+                        help=f"other alarm clocks to measure beside Tovrel ({', '.join(PEERS)}) or 'none'")
     args = parser.parse_args(argv)
     chosen = [f.strip() for f in args.only.split(",") if f.strip()]
     unknown = [f for f in chosen if f not in FIGURES]
     if unknown:
         parser.error(f"unknown figure(s) {unknown}; choose from {list(FIGURES)}")
+    peers = [p.strip() for p in args.peers.split(",") if p.strip() and p.strip() != "none"]
+    unknown = [p for p in peers if p not in PEERS]
+    if unknown:
+        parser.error(f"unknown peer(s) {unknown}; choose from {list(PEERS)} or 'none'")
+
+    subjects = [Tovrel(args.label, harness.tovrel_bin())]
+    if args.before_bin:
+        subjects.append(Tovrel(args.before_label, args.before_bin))
+    subjects += [PEERS[p]() for p in peers]
 
     harness.services().ensure()
     mp3 = ui.make_tone_mp3(2.0, TONE_HZ)
     machine = f"{os.cpu_count()} cores, {subprocess.run(['uname', '-r'], capture_output=True, text=True).stdout.strip()}"
-    out = [f"Tovrel benchmarks, {time.strftime('%Y-%m-%d %H:%M')} on {machine}, program {harness.tovrel_bin()}\n"]
+    out = [f"Tovrel benchmarks, {time.strftime('%Y-%m-%d %H:%M')} on {machine}\n"]
+    out += [f"- {s.label}: {shutil.which(s.binary) or s.binary}\n" for s in subjects]
     failed = False
     for name in chosen:
         log(f"--- {name}")
         try:
-            rows = FIGURES[name](args, mp3)
+            rows, outcome = FIGURES[name](args, mp3, subjects)
         except Exception as err:  # one figure failing still prints the others
             failed = True
             out.append(f"\n{name}: FAILED: {err}\n")
             log(f"{name} failed: {err}")
             continue
+        # A build of Tovrel without figures fails the bench; a peer that could not run
+        # only says why in its rows.
+        failed |= any(outcome.missing[s.label] is not None for s in outcome.subjects if s.kind == "tovrel")
         out.append("\n" + table(rows))
     text = "".join(out)
     print(text)

@@ -9,6 +9,7 @@
 #   deps_install_display         what running the program without a display needs
 #   deps_install_test            what the test suites need (build + services + tools)
 #   deps_install_package         what making and checking the .deb needs
+#   deps_install_no_recommends PKG...  deps_install, leaving out what PKG only recommends
 #
 # Works as root or through sudo; never asks questions (DEBIAN_FRONTEND=noninteractive);
 # waits up to 10 minutes for another apt or dpkg run to let go of its lock.
@@ -80,3 +81,16 @@ deps_install_build()   { deps_install "${TOVREL_PKGS_BUILD[@]}"; }
 deps_install_display() { deps_install "${TOVREL_PKGS_DISPLAY[@]}"; }
 deps_install_test()    { deps_install "${TOVREL_PKGS_BUILD[@]}" "${TOVREL_PKGS_TEST[@]}"; }
 deps_install_package() { deps_install "${TOVREL_PKGS_PACKAGE[@]}"; }
+
+# deps_install without the packages' recommendations: a desktop program run only to be
+# measured (scripts/bench's peers) brings no daemons or name-service plug-ins along.
+# apt reads APT_CONFIG first (kept as root; through sudo it is dropped, and apt's own
+# setting applies).
+deps_install_no_recommends() {
+  local conf rc=0
+  conf=$(mktemp)
+  printf 'APT::Install-Recommends "false";\n' >"$conf"
+  APT_CONFIG=$conf deps_install "$@" || rc=$?
+  rm -f "$conf"
+  return "$rc"
+}
