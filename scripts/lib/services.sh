@@ -10,6 +10,7 @@
 #   svc_start_dbus / svc_start_xvfb / svc_start_trayer / svc_start_pulse
 #                     one at a time (after svc_init)
 #   svc_init          make the run folder (TOVREL_RUN_DIR) and the EXIT trap
+#   svc_stop          stop everything this run started, by PID
 #
 # Nothing started here, nor from this shell afterwards, reaches the user's own desktop:
 # svc_init gives it a runtime folder of the run's own (the user's holds the sockets of
@@ -17,7 +18,6 @@
 # Wayland display, session manager and accessibility bus; the services replace DISPLAY,
 # PULSE_SERVER and DBUS_SESSION_BUS_ADDRESS. Until svc_start_dbus the bus address is
 # "disabled:", which libdbus cannot connect to, so that it never autolaunches a bus.
-#   svc_stop          stop everything this run started, by PID
 #
 # The services run in sessions of their own (setsid), so a Ctrl-C in the terminal does
 # not take the display away from a program still using it; svc_stop ends them in order.
