@@ -2,14 +2,24 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 #
 # The desktop services Tovrel's tests and headless runs need:
+#   - a private D-Bus session bus that starts no services on demand,
 #   - Xvfb on a free display number (Xvfb -displayfd picks it),
 #   - trayer as the system tray host on that display,
 #   - a private PulseAudio server whose only sink is a null sink "ci_sink".
 #
-#   svc_start_all     start all three, export DISPLAY and PULSE_SERVER, stop them on EXIT
-#   svc_start_xvfb / svc_start_trayer / svc_start_pulse   one at a time (after svc_init)
+#   svc_start_all     start all four, export DBUS_SESSION_BUS_ADDRESS, DISPLAY and
+#                     PULSE_SERVER, stop them on EXIT
+#   svc_start_dbus / svc_start_xvfb / svc_start_trayer / svc_start_pulse
+#                     one at a time (after svc_init)
 #   svc_init          make the run folder (TOVREL_RUN_DIR) and the EXIT trap
 #   svc_stop          stop everything this run started, by PID
+#
+# Nothing started here, nor from this shell afterwards, reaches the user's own desktop:
+# svc_init gives it a runtime folder of the run's own (the user's holds the sockets of
+# their sound server and session bus) and drops the variables that lead to their
+# Wayland display, session manager and accessibility bus; the services replace DISPLAY,
+# PULSE_SERVER and DBUS_SESSION_BUS_ADDRESS. Until svc_start_dbus the bus address is
+# "disabled:", which libdbus cannot connect to, so that it never autolaunches a bus.
 #
 # The services run in sessions of their own (setsid), so a Ctrl-C in the terminal does
 # not take the display away from a program still using it; svc_stop ends them in order.
@@ -136,11 +146,10 @@ svc_init() {
   TOVREL_RUN_DIR=$(mktemp -d "$base/tovrel-run.XXXXXX")
   export TOVREL_RUN_DIR
   printf '%s %s\n' "$$" "$(svc__starttime "$$")" >"$TOVREL_RUN_DIR/owner"
-  if [[ -z ${XDG_RUNTIME_DIR:-} ]]; then
-    # Qt and PulseAudio clients want one; without it they warn or fall back to /tmp.
-    mkdir -m 700 "$TOVREL_RUN_DIR/runtime"
-    export XDG_RUNTIME_DIR=$TOVREL_RUN_DIR/runtime
-  fi
+  mkdir -m 700 "$TOVREL_RUN_DIR/runtime"
+  export XDG_RUNTIME_DIR=$TOVREL_RUN_DIR/runtime
+  unset WAYLAND_DISPLAY SESSION_MANAGER AT_SPI_BUS_ADDRESS
+  export DBUS_SESSION_BUS_ADDRESS=disabled:
   : >"$TOVREL_RUN_DIR/pids"
   svc__stopped=0
   trap svc_stop EXIT
@@ -176,6 +185,41 @@ svc__wait() {
     ((SECONDS < deadline)) || return 1
     sleep 0.1
   done
+}
+
+svc_start_dbus() {
+  local t0 dir=$TOVREL_RUN_DIR log pid address=
+  t0=$(svc__now)
+  log=$dir/dbus.log
+  # A session bus like the desktop's, less the services it would start on demand (an
+  # accessibility bus, portals): a test that needs one starts it on a bus of its own.
+  cat >"$dir/bus.conf" <<EOF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:path=$dir/bus</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+EOF
+  : >"$dir/dbus.address"
+  setsid dbus-daemon --config-file="$dir/bus.conf" --nofork --print-address=3 \
+    3>"$dir/dbus.address" </dev/null >"$log" 2>&1 &
+  pid=$!
+  svc__record "$pid" dbus-daemon
+  local deadline=$((SECONDS + 10))
+  until read -r address <"$dir/dbus.address" && [[ -n $address ]]; do
+    kill -0 "$pid" 2>/dev/null || svc__fail "$log" "dbus-daemon exited at start" || return 1
+    ((SECONDS < deadline)) || svc__fail "$log" "dbus-daemon gave no address in 10 s" || return 1
+    sleep 0.05
+  done
+  export DBUS_SESSION_BUS_ADDRESS=$address
+  svc__log "session bus up at $address (pid $pid, $(svc__since "$t0"))"
 }
 
 svc_start_xvfb() {
@@ -225,8 +269,10 @@ svc_start_pulse() {
   # A private HOME and runtime folder keep the daemon (even as root) away from any
   # other PulseAudio on the machine; -n skips the default configuration, so the null
   # sink is the only sink and nothing suspends it when idle. Without norewinds=1 the
-  # start of each new sound is lost.
+  # start of each new sound is lost. No bus: every PulseAudio server claims the name
+  # org.PulseAudio1 on its session bus, and one that finds it taken exits.
   setsid env HOME="$pdir/home" XDG_RUNTIME_DIR="$pdir/runtime" XDG_CONFIG_HOME="$pdir/config" \
+    DBUS_SESSION_BUS_ADDRESS=disabled: \
     pulseaudio -n --daemonize=no --system=false --exit-idle-time=-1 --disallow-exit \
     --use-pid-file=no --high-priority=no --realtime=no --log-target=stderr \
     --load="module-native-protocol-unix socket=$pdir/native auth-anonymous=1" \
@@ -248,6 +294,7 @@ svc_start_pulse() {
 
 svc_start_all() {
   svc_init
+  svc_start_dbus
   svc_start_xvfb
   svc_start_trayer
   svc_start_pulse

@@ -180,11 +180,11 @@ protected:
     void SetUp() override
     {
         if (!haveX) {
-            GTEST_SKIP() << "no private X server (Xvfb missing?)";
+            TOVREL_SKIP_LACKING("no private X server (Xvfb missing?)");
         }
         for (const char* tool : {"trayer", "xwininfo", "xdotool"}) {
             if (!tovrel::testing::haveProgram(tool)) {
-                GTEST_SKIP() << tool << " is not installed";
+                TOVREL_SKIP_LACKING(std::string(tool) + " is not installed");
             }
         }
         QPixmap picture(22, 22);
@@ -286,10 +286,10 @@ protected:
     void SetUp() override
     {
         if (!haveX) {
-            GTEST_SKIP() << "no private X server (Xvfb missing?)";
+            TOVREL_SKIP_LACKING("no private X server (Xvfb missing?)");
         }
         if (!tovrel::testing::haveProgram("xdotool")) {
-            GTEST_SKIP() << "xdotool is not installed";
+            TOVREL_SKIP_LACKING("xdotool is not installed");
         }
         ASSERT_TRUE(folder.isValid());
         // Neighbours with the same start make the completion list show.
