@@ -14,7 +14,6 @@ figure is held to. The figures come from the real program (build/tovrel or TOVRE
 under Xvfb with trayer and a PulseAudio null sink, armed through its own Open dialog.
 """
 import argparse
-import ctypes
 import os
 import re
 import select
@@ -24,6 +23,10 @@ import subprocess
 import sys
 import time
 from pathlib import Path
+
+import Xlib.display
+import Xlib.error
+from Xlib import X
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent / "tests" / "e2e"))
@@ -182,61 +185,35 @@ def bench_idle(args, mp3):
 
 
 class MapWatcher:
-    """Waits for a MapNotify of a top-level window with a given title (Xlib, ctypes)."""
-
-    class XEvent(ctypes.Union):
-        _fields_ = [("type", ctypes.c_int), ("pad", ctypes.c_long * 24)]
-
-    class XMapEvent(ctypes.Structure):
-        _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong),
-                    ("send_event", ctypes.c_int), ("display", ctypes.c_void_p),
-                    ("event", ctypes.c_ulong), ("window", ctypes.c_ulong),
-                    ("override_redirect", ctypes.c_int)]
-
-    MAP_NOTIFY = 19
-    SUBSTRUCTURE_NOTIFY_MASK = 1 << 19
+    """Waits for a MapNotify of a top-level window with a given title (python3-xlib)."""
 
     def __init__(self, title):
-        self.title = title.encode()
-        self.x11 = ctypes.CDLL("libX11.so.6")
-        x = self.x11
-        x.XOpenDisplay.restype = ctypes.c_void_p
-        x.XOpenDisplay.argtypes = [ctypes.c_char_p]
-        x.XDefaultRootWindow.restype = ctypes.c_ulong
-        x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-        x.XSelectInput.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_long]
-        x.XConnectionNumber.argtypes = [ctypes.c_void_p]
-        x.XPending.argtypes = [ctypes.c_void_p]
-        x.XNextEvent.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
-        x.XFetchName.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(ctypes.c_char_p)]
-        x.XFlush.argtypes = [ctypes.c_void_p]
-        x.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
-        x.XCloseDisplay.argtypes = [ctypes.c_void_p]
-        self.dpy = x.XOpenDisplay(os.environ["DISPLAY"].encode())
-        x.XSelectInput(self.dpy, x.XDefaultRootWindow(self.dpy), self.SUBSTRUCTURE_NOTIFY_MASK)
-        x.XSync(self.dpy, 0)
+        self.title = title
+        self.display = Xlib.display.Display()
+        self.display.screen().root.change_attributes(event_mask=X.SubstructureNotifyMask)
+        self.display.sync()
 
     def wait(self, timeout):
         """time.monotonic() when the window was seen mapped, or None."""
-        x, fd = self.x11, self.x11.XConnectionNumber(self.dpy)
+        d = self.display
         deadline = time.monotonic() + timeout
-        ev = self.XEvent()
         while time.monotonic() < deadline:
-            if x.XPending(self.dpy) == 0:
-                select.select([fd], [], [], max(0.0, deadline - time.monotonic()))
+            if d.pending_events() == 0:
+                select.select([d], [], [], max(0.0, deadline - time.monotonic()))
                 continue
-            x.XNextEvent(self.dpy, ctypes.byref(ev))
+            ev = d.next_event()
             now = time.monotonic()
-            if ev.type != self.MAP_NOTIFY:
+            if ev.type != X.MapNotify:
                 continue
-            mapped = ctypes.cast(ctypes.byref(ev), ctypes.POINTER(self.XMapEvent)).contents
-            name = ctypes.c_char_p()
-            if x.XFetchName(self.dpy, mapped.window, ctypes.byref(name)) and name.value == self.title:
-                return now
+            try:
+                if ev.window.get_wm_name() == self.title:
+                    return now
+            except Xlib.error.XError:
+                pass  # a window that is gone again
         return None
 
     def close(self):
-        self.x11.XCloseDisplay(self.dpy)
+        self.display.close()
 
 
 def bench_startup(args, _mp3):

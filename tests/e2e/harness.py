@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 # SPDX-License-Identifier: GPL-3.0-or-later
-"""Helpers for Tovrel's end-to-end tests (Python 3 standard library only).
+"""Helpers for Tovrel's end-to-end tests (Python 3 with python3-xlib).
 
 The tests drive the real program on an X display with a system tray host (trayer)
 and a PulseAudio server whose null sink "ci_sink" is recorded through its monitor.
@@ -24,8 +24,7 @@ Timeouts scale with TOVREL_E2E_TIME_SCALE (e.g. 3 for a slow machine).
 """
 import array
 import atexit
-import ctypes
-import ctypes.util
+import contextlib
 import os
 import re
 import select
@@ -35,9 +34,14 @@ import subprocess
 import sys
 import tempfile
 import time
+import warnings
 import zlib
 from dataclasses import dataclass
 from pathlib import Path
+
+import Xlib.display
+import Xlib.error
+import Xlib.ext.shape
 
 ROOT = Path(__file__).resolve().parents[2]
 FAKETIME_LIB = os.environ.get(
@@ -234,61 +238,31 @@ def run(argv, display=None, env=None, timeout=10, check=True, pulse_server=None)
     return res
 
 
-# --------------------------------------------------------------------------- Xlib (ctypes)
+# --------------------------------------------------------------------------- Xlib
 
-class _XRectangle(ctypes.Structure):
-    _fields_ = [("x", ctypes.c_short), ("y", ctypes.c_short),
-                ("width", ctypes.c_ushort), ("height", ctypes.c_ushort)]
-
-
-_ERROR_HANDLER_TYPE = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)
-_xlibs = None
-
-
-def _x():
-    """libX11 and libXext, with an error handler that does not end the process."""
-    global _xlibs
-    if _xlibs is None:
-        x11 = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
-        xext = ctypes.CDLL(ctypes.util.find_library("Xext") or "libXext.so.6")
-        x11.XOpenDisplay.restype = ctypes.c_void_p
-        x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
-        x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
-        x11.XInternAtom.restype = ctypes.c_ulong
-        x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-        x11.XGetSelectionOwner.restype = ctypes.c_ulong
-        x11.XGetSelectionOwner.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
-        x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
-        x11.XFree.argtypes = [ctypes.c_void_p]
-        xext.XShapeGetRectangles.restype = ctypes.POINTER(_XRectangle)
-        xext.XShapeGetRectangles.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int,
-                                             ctypes.POINTER(ctypes.c_int),
-                                             ctypes.POINTER(ctypes.c_int)]
-        handler = _ERROR_HANDLER_TYPE(lambda dpy, ev: 0)
-        x11.XSetErrorHandler.argtypes = [_ERROR_HANDLER_TYPE]
-        x11.XSetErrorHandler(handler)
-        _xlibs = (x11, xext, handler)
-    return _xlibs
-
-
-class _Display:
-    def __init__(self, name=None):
-        self.x11, self.xext, _ = _x()
-        name = name or os.environ.get("DISPLAY", "")
-        self.dpy = self.x11.XOpenDisplay(name.encode())
-        if not self.dpy:
-            raise HarnessError(f"cannot open X display {name!r}")
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.x11.XCloseDisplay(self.dpy)
+@contextlib.contextmanager
+def _display(name=None):
+    """A connection to the X display name (default $DISPLAY), closed afterwards."""
+    name = name or os.environ.get("DISPLAY", "")
+    d = None
+    with warnings.catch_warnings():
+        # A connection that fails leaves its sockets to the garbage collector.
+        warnings.simplefilter("ignore", ResourceWarning)
+        try:
+            d = Xlib.display.Display(name)
+        except (Xlib.error.DisplayError, OSError) as exc:
+            error = str(exc)
+    if d is None:
+        raise HarnessError(f"cannot open X display {name!r}: {error}")
+    try:
+        yield d
+    finally:
+        d.close()
 
 
 def display_works(display):
     try:
-        with _Display(display):
+        with _display(display):
             return True
     except HarnessError:
         return False
@@ -296,25 +270,22 @@ def display_works(display):
 
 def tray_owner(display=None):
     """Window owning the system tray selection of screen 0, or 0 when no tray host runs."""
-    with _Display(display) as d:
-        atom = d.x11.XInternAtom(d.dpy, b"_NET_SYSTEM_TRAY_S0", 0)
-        return int(d.x11.XGetSelectionOwner(d.dpy, atom))
+    with _display(display) as d:
+        owner = d.get_selection_owner(d.intern_atom("_NET_SYSTEM_TRAY_S0"))
+        return owner.id if owner else 0
 
 
 def shape_rectangles(win, display=None):
     """Rectangles of the window's bounding shape, window-relative (x, y, w, h).
 
-    An unshaped window reports one rectangle: itself."""
-    with _Display(display) as d:
-        count, ordering = ctypes.c_int(0), ctypes.c_int(0)
-        rects = d.xext.XShapeGetRectangles(d.dpy, int(win), 0, ctypes.byref(count),
-                                           ctypes.byref(ordering))
-        d.x11.XSync(d.dpy, 0)
-        result = [(rects[i].x, rects[i].y, rects[i].width, rects[i].height)
-                  for i in range(count.value)] if rects else []
-        if rects:
-            d.x11.XFree(rects)
-        return result
+    An unshaped window reports one rectangle: itself; a window that is gone, none."""
+    with _display(display) as d:
+        try:
+            reply = d.create_resource_object("window", int(win)).shape_get_rectangles(
+                Xlib.ext.shape.SK.Bounding)
+        except Xlib.error.XError:
+            return []
+        return [(r.x, r.y, r.width, r.height) for r in reply.rectangles]
 
 
 # --------------------------------------------------------------------------- windows
