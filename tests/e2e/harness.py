@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 # SPDX-License-Identifier: GPL-3.0-or-later
-"""Helpers for Tovrel's end-to-end tests (Python 3 with python3-xlib).
+"""Helpers for Tovrel's end-to-end tests (Python 3, python3-xlib, python3-pil).
 
 The tests drive the real program on an X display with a system tray host (trayer)
 and a PulseAudio server whose null sink "ci_sink" is recorded through its monitor.
@@ -15,7 +15,7 @@ Main pieces:
       .wait_window(name)            window id once mapped; clear failure with its stderr
     geometry(win), shape(win), visible_shape_bbox(win), tray_icon_docked(pid)
     move_to / click / press / release / key / type_text   pointer and keyboard (xdotool)
-    screenshot(path, window=None)
+    screenshot(path, window=None), Image(path).pixel(x, y)
     Recorder()                      parecord from ci_sink.monitor, then analysis
     XServer(), Trayer(), PulseServer(), no_sound_server_env()   extra private services
     Proc(...)                       any helper process; all are stopped at exit by PID
@@ -35,10 +35,10 @@ import sys
 import tempfile
 import time
 import warnings
-import zlib
 from dataclasses import dataclass
 from pathlib import Path
 
+import PIL.Image
 import Xlib.display
 import Xlib.error
 import Xlib.ext.shape
@@ -469,64 +469,21 @@ def screenshot(path, window=None, display=None):
 
 
 class Image:
-    """Pixels of a non-interlaced 8-bit RGB or RGBA PNG (what screenshot() writes)."""
+    """Pixels of a PNG file as (r, g, b): a screenshot, a skin picture (Pillow)."""
 
     def __init__(self, path):
-        data = Path(path).read_bytes()
-        if data[:8] != b"\x89PNG\r\n\x1a\n":
-            raise HarnessError(f"{path} is not a PNG file")
-        pos, idat, header = 8, [], None
-        while pos < len(data):
-            length = int.from_bytes(data[pos:pos + 4], "big")
-            kind, body = data[pos + 4:pos + 8], data[pos + 8:pos + 8 + length]
-            pos += 12 + length
-            if kind == b"IHDR":
-                header = body
-            elif kind == b"IDAT":
-                idat.append(body)
-        self.width = int.from_bytes(header[0:4], "big")
-        self.height = int.from_bytes(header[4:8], "big")
-        depth, color, interlace = header[8], header[9], header[12]
-        if depth != 8 or color not in (2, 6) or interlace:
-            raise HarnessError(f"{path}: only 8-bit RGB(A) non-interlaced PNG is read "
-                               f"(depth {depth}, colour type {color}, interlace {interlace})")
-        self.channels = 3 if color == 2 else 4
-        self._raw = zlib.decompress(b"".join(idat))
-        self.rows = []
-
-    def _row(self, y):
-        """Row y, unfiltering rows up to it on first use (pure Python is slow: rows
-        below the last one asked for are never decoded)."""
-        bpp, stride = self.channels, self.width * self.channels
-        raw, rows = self._raw, self.rows
-        while len(rows) <= y:
-            prev = rows[-1] if rows else bytearray(stride)
-            pos = len(rows) * (1 + stride)
-            ftype, line = raw[pos], bytearray(raw[pos + 1:pos + 1 + stride])
-            for i in range(stride if ftype else 0):
-                a = line[i - bpp] if i >= bpp else 0
-                b = prev[i]
-                c = prev[i - bpp] if i >= bpp else 0
-                if ftype == 1:
-                    line[i] = (line[i] + a) & 0xFF
-                elif ftype == 2:
-                    line[i] = (line[i] + b) & 0xFF
-                elif ftype == 3:
-                    line[i] = (line[i] + (a + b) // 2) & 0xFF
-                elif ftype == 4:
-                    p = a + b - c
-                    pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
-                    pred = a if pa <= pb and pa <= pc else (b if pb <= pc else c)
-                    line[i] = (line[i] + pred) & 0xFF
-            rows.append(line)
-        return rows[y]
+        try:
+            with PIL.Image.open(path) as img:
+                self.pil = img.convert("RGB")
+        except (OSError, PIL.UnidentifiedImageError) as exc:
+            raise HarnessError(f"cannot read the picture {path}: {exc}") from exc
+        self.width, self.height = self.pil.size
 
     def pixel(self, x, y):
         """(r, g, b) at x, y."""
         if not (0 <= x < self.width and 0 <= y < self.height):
             raise HarnessError(f"pixel {x},{y} outside the {self.width}x{self.height} image")
-        i = x * self.channels
-        return tuple(self._row(y)[i:i + 3])
+        return self.pil.getpixel((x, y))
 
 
 # --------------------------------------------------------------------------- services

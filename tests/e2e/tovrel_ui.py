@@ -345,6 +345,6 @@ def picture_of(image, rect, names, origin=(0, 0)):
 
 
 def png_pixels(path, rect=None):
-    """All pixels (or those of rect) of a PNG file that harness.Image can read."""
+    """All pixels (or those of rect) of a PNG file."""
     img = harness.Image(path)
     return region_pixels(img, rect or (0, 0, img.width, img.height))
