@@ -267,7 +267,7 @@ def bench_onset(args, mp3):
                 program.check_alive("ringing")
             finally:
                 rec.stop()
-            heard = ui.first_tone(rec, TONE_HZ, after=max(0.0, boundary - rec.started_at - 0.05))
+            heard = rec.first_tone(TONE_HZ, after=max(0.0, boundary - rec.started_at - 0.05))
             if heard is None:
                 raise program.failure(f"firing {firing + 1}: no {TONE_HZ} Hz tone at the sink ({rec.wav_path})")
             latencies.append(1000.0 * (rec.started_at + heard - boundary))

@@ -16,7 +16,8 @@ Main pieces:
     geometry(win), shape(win), visible_shape_bbox(win), tray_icon_docked(pid)
     move_to / click / press / release / key / type_text   pointer and keyboard (xdotool)
     screenshot(path, window=None), Image(path).pixel(x, y)
-    Recorder()                      parecord from ci_sink.monitor, then analysis
+    Recorder()                      parecord from ci_sink.monitor, then the sound analysis:
+      first_sound / sound_spans / peak, first_tone / tone_spans / tone_level (one frequency)
     XServer(), Trayer(), PulseServer(), no_sound_server_env()   extra private services
     Proc(...)                       any helper process; all are stopped at exit by PID
 
@@ -25,6 +26,7 @@ Timeouts scale with TOVREL_E2E_TIME_SCALE (e.g. 3 for a slow machine).
 import array
 import atexit
 import contextlib
+import math
 import os
 import re
 import select
@@ -779,20 +781,6 @@ class Program:
 
 # --------------------------------------------------------------------------- sound
 
-def sox_stat(path):
-    """`sox FILE -n stat` as a dict: {"rms amplitude": 0.12, "maximum amplitude": ...}."""
-    res = run(["sox", str(path), "-n", "stat"], timeout=60)
-    stats = {}
-    for line in res.stderr.splitlines():
-        label, sep, value = line.partition(":")
-        if sep:
-            try:
-                stats[label.strip().lower()] = float(value.split()[0])
-            except (ValueError, IndexError):
-                pass
-    return stats
-
-
 class Recorder:
     """Records what reaches ci_sink (its monitor) while running.
 
@@ -854,70 +842,85 @@ class Recorder:
     def duration(self):
         return len(self.samples()) / self.rate
 
+    # The analysis: levels are 0..1 of full scale, times seconds of the recording. A
+    # stretch's level is its peak, or with freq the amplitude of that frequency in it
+    # (Goertzel); the tests look for their sounds by frequency, and for silence by peak.
+
     def _range(self, start, end):
         s = self.samples()
         a = 0 if start is None else max(0, int(start * self.rate))
         b = len(s) if end is None else min(len(s), int(end * self.rate))
         return s[a:b]
 
-    def first_sound(self, threshold=0.02, after=0.0):
-        """Seconds from the start to the first sample louder than threshold
-        (fraction of full scale), or None for silence."""
-        limit = threshold * 32768
+    def _level(self, chunk, freq=None):
+        if not chunk:
+            return 0.0
+        if freq is None:
+            return max(map(abs, chunk)) / 32768
+        coeff = 2.0 * math.cos(2.0 * math.pi * freq / self.rate)
+        s1 = s2 = 0.0
+        for v in chunk:
+            s1, s2 = v + coeff * s1 - s2, s1
+        power = s1 * s1 + s2 * s2 - coeff * s1 * s2
+        return 2.0 * math.sqrt(max(power, 0.0)) / len(chunk) / 32768
+
+    def _loud(self, freq, threshold, ms, after=0.0):
+        """(start, end) of each window of ms milliseconds (0: of one sample) from `after`
+        on whose level is above threshold, in order. The end of the recording may cut
+        the last window short; it counts for a peak, not for a frequency."""
+        step = max(1, int(self.rate * ms / 1000))
         s = self.samples()
-        for i in range(int(after * self.rate), len(s)):
-            if abs(s[i]) > limit:
-                return i / self.rate
-        return None
+        stop = len(s) if freq is None else len(s) - step + 1
+        for a in range(max(0, int(after * self.rate)), stop, step):
+            if self._level(s[a:a + step], freq) > threshold:
+                yield a / self.rate, min(a + step, len(s)) / self.rate
+
+    def _spans(self, freq, threshold, ms, min_gap):
+        """[(start, end)] of the loud windows; gaps shorter than min_gap join."""
+        spans = []
+        for t0, t1 in self._loud(freq, threshold, ms):
+            if spans and t0 - spans[-1][1] < min_gap:
+                spans[-1] = (spans[-1][0], t1)
+            else:
+                spans.append((t0, t1))
+        return spans
+
+    def peak(self, start=None, end=None):
+        return self._level(self._range(start, end))
+
+    def tone_level(self, freq, start=None, end=None):
+        """Amplitude of freq between two times."""
+        return self._level(self._range(start, end), freq)
+
+    def rms(self, start=None, end=None):
+        """Root mean square level between two times."""
+        s = self._range(start, end)
+        return (sum(v * v for v in s) / len(s)) ** 0.5 / 32768 if s else 0.0
+
+    def first_sound(self, threshold=0.02, after=0.0):
+        """Time of the first sample after `after` louder than threshold, or None."""
+        return next((t0 for t0, _ in self._loud(None, threshold, 0, after)), None)
 
     def first_sound_monotonic(self, threshold=0.02):
         t = self.first_sound(threshold)
         return None if t is None else self.started_at + t
 
     def last_sound(self, threshold=0.02):
-        limit = threshold * 32768
-        s = self.samples()
-        for i in range(len(s) - 1, -1, -1):
-            if abs(s[i]) > limit:
-                return (i + 1) / self.rate
-        return None
+        """Time just after the last sample louder than threshold, or None."""
+        spans = self._spans(None, threshold, 0, math.inf)
+        return spans[-1][1] if spans else None
 
-    def rms(self, start=None, end=None):
-        """Root mean square level (0..1) between two times in seconds."""
-        s = self._range(start, end)
-        if not s:
-            return 0.0
-        return (sum(v * v for v in s) / len(s)) ** 0.5 / 32768
+    def first_tone(self, freq, threshold=0.05, after=0.0, ms=10):
+        """Start of the first window of ms after `after` where freq is present, or None."""
+        return next((t0 for t0, _ in self._loud(freq, threshold, ms, after)), None)
 
-    def peak(self, start=None, end=None):
-        s = self._range(start, end)
-        return max((abs(v) for v in s), default=0) / 32768
+    def sound_spans(self, threshold=0.02, ms=20, min_gap=0.1):
+        """[(start, end)] of stretches with sound."""
+        return self._spans(None, threshold, ms, min_gap)
 
-    def windows(self, ms=50):
-        """[(start seconds, rms, peak)] for consecutive windows of ms milliseconds."""
-        step = max(1, int(self.rate * ms / 1000))
-        s = self.samples()
-        out = []
-        for a in range(0, len(s), step):
-            chunk = s[a:a + step]
-            out.append((a / self.rate, (sum(v * v for v in chunk) / len(chunk)) ** 0.5 / 32768,
-                        max(abs(v) for v in chunk) / 32768))
-        return out
-
-    def sound_intervals(self, threshold=0.02, ms=20, min_gap=0.1):
-        """[(start, end)] seconds of stretches with sound; gaps shorter than min_gap join."""
-        spans = []
-        for t, _, peak in self.windows(ms):
-            if peak > threshold:
-                end = t + ms / 1000
-                if spans and t - spans[-1][1] < min_gap:
-                    spans[-1] = (spans[-1][0], end)
-                else:
-                    spans.append((t, end))
-        return spans
-
-    def stat(self):
-        return sox_stat(self.wav_path)
+    def tone_spans(self, freq, threshold=0.05, ms=20, min_gap=0.15):
+        """[(start, end)] of stretches where freq is louder than threshold."""
+        return self._spans(freq, threshold, ms, min_gap)
 
 
 # --------------------------------------------------------------------------- command line
