@@ -22,7 +22,6 @@ temporary HOME and a private session bus; a peer that cannot start gets the reas
 its rows instead of figures.
 """
 import argparse
-import ctypes
 import math
 import os
 import re
@@ -33,6 +32,10 @@ import subprocess
 import sys
 import time
 from pathlib import Path
+
+import Xlib.display
+import Xlib.error
+from Xlib import X
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent / "tests" / "e2e"))
@@ -107,84 +110,41 @@ def memory_kib(pid):
 # --------------------------------------------------------------------------- X
 
 class MapWatcher:
-    """Waits for a MapNotify of a top-level window with a given title (Xlib, ctypes)."""
-
-    class XEvent(ctypes.Union):
-        _fields_ = [("type", ctypes.c_int), ("pad", ctypes.c_long * 24)]
-
-    class XMapEvent(ctypes.Structure):
-        _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong),
-                    ("send_event", ctypes.c_int), ("display", ctypes.c_void_p),
-                    ("event", ctypes.c_ulong), ("window", ctypes.c_ulong),
-                    ("override_redirect", ctypes.c_int)]
-
-    MAP_NOTIFY = 19
-    SUBSTRUCTURE_NOTIFY_MASK = 1 << 19
+    """Waits for a MapNotify of a top-level window with a given title (python3-xlib)."""
 
     def __init__(self, title):
-        self.title = title.encode()
-        self.x11 = ctypes.CDLL("libX11.so.6")
-        x = self.x11
-        x.XOpenDisplay.restype = ctypes.c_void_p
-        x.XOpenDisplay.argtypes = [ctypes.c_char_p]
-        x.XDefaultRootWindow.restype = ctypes.c_ulong
-        x.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
-        x.XSelectInput.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_long]
-        x.XConnectionNumber.argtypes = [ctypes.c_void_p]
-        x.XPending.argtypes = [ctypes.c_void_p]
-        x.XNextEvent.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
-        x.XFetchName.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(ctypes.c_char_p)]
-        x.XGetGeometry.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.POINTER(ctypes.c_ulong)] + \
-            [ctypes.POINTER(ctypes.c_int)] * 2 + [ctypes.POINTER(ctypes.c_uint)] * 4
-        x.XFree.argtypes = [ctypes.c_void_p]
-        # A window gone between its MapNotify and the questions about it is an X error:
-        # ignored (Xlib's own handler would end this process).
-        self._on_error = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)(lambda d, e: 0)
-        x.XSetErrorHandler(self._on_error)
-        x.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
-        x.XCloseDisplay.argtypes = [ctypes.c_void_p]
-        self.dpy = x.XOpenDisplay(os.environ["DISPLAY"].encode())
-        if not self.dpy:
-            raise harness.HarnessError(f"cannot open display {os.environ['DISPLAY']}")
-        x.XSelectInput(self.dpy, x.XDefaultRootWindow(self.dpy), self.SUBSTRUCTURE_NOTIFY_MASK)
-        x.XSync(self.dpy, 0)
-
-    def _size(self, window):
-        root, xy = ctypes.c_ulong(), [ctypes.c_int() for _ in range(2)]
-        whbd = [ctypes.c_uint() for _ in range(4)]
-        if not self.x11.XGetGeometry(self.dpy, window, ctypes.byref(root),
-                                     *(ctypes.byref(v) for v in xy), *(ctypes.byref(v) for v in whbd)):
-            return 0, 0
-        return whbd[0].value, whbd[1].value
+        self.title = title
+        self.display = Xlib.display.Display()
+        self.display.screen().root.change_attributes(event_mask=X.SubstructureNotifyMask)
+        self.display.sync()
 
     def wait(self, timeout, alive=lambda: True):
         """time.monotonic() when the window was seen mapped, or None (after timeout, or
         once alive() says the program has ended)."""
-        x, fd = self.x11, self.x11.XConnectionNumber(self.dpy)
+        d = self.display
         deadline = time.monotonic() + timeout
-        ev = self.XEvent()
         while time.monotonic() < deadline:
-            if x.XPending(self.dpy) == 0:
+            if d.pending_events() == 0:
                 if not alive():
                     return None
-                select.select([fd], [], [], min(0.25, max(0.0, deadline - time.monotonic())))
+                select.select([d], [], [], min(0.25, max(0.0, deadline - time.monotonic())))
                 continue
-            x.XNextEvent(self.dpy, ctypes.byref(ev))
+            ev = d.next_event()
             now = time.monotonic()
-            if ev.type != self.MAP_NOTIFY:
+            if ev.type != X.MapNotify:
                 continue
-            mapped = ctypes.cast(ctypes.byref(ev), ctypes.POINTER(self.XMapEvent)).contents
-            name = ctypes.c_char_p()
-            if not x.XFetchName(self.dpy, mapped.window, ctypes.byref(name)):
-                continue
-            title = name.value
-            x.XFree(ctypes.cast(name, ctypes.c_void_p))
-            if title == self.title and min(self._size(mapped.window)) >= MIN_WINDOW_SIDE:
-                return now
+            try:
+                if (ev.window.get_wm_name() == self.title
+                        and min(ev.window.get_geometry().width, ev.window.get_geometry().height)
+                        >= MIN_WINDOW_SIDE):
+                    return now
+            except Xlib.error.XError:
+                pass  # a window that is gone again
+        return None
         return None
 
     def close(self):
-        self.x11.XCloseDisplay(self.dpy)
+        self.display.close()
 
 
 def park_pointer():
@@ -608,7 +568,7 @@ def onset_block(subject, firings, mp3):
                 program.check_alive("ringing")
             finally:
                 rec.stop()
-            heard = ui.first_tone(rec, TONE_HZ, after=max(0.0, boundary - rec.started_at - 0.05))
+            heard = rec.first_tone(TONE_HZ, after=max(0.0, boundary - rec.started_at - 0.05))
             if heard is None:
                 raise program.failure(f"firing {firing + 1}: no {TONE_HZ} Hz tone at the sink within "
                                       f"{ONSET_LISTEN:.0f} s of the minute ({rec.wav_path})")

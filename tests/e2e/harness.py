@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 # SPDX-License-Identifier: GPL-3.0-or-later
-"""Helpers for Tovrel's end-to-end tests (Python 3 standard library only).
+"""Helpers for Tovrel's end-to-end tests (Python 3, python3-xlib, python3-pil).
 
 The tests drive the real program on an X display with a system tray host (trayer)
 and a PulseAudio server whose null sink "ci_sink" is recorded through its monitor.
@@ -17,8 +17,9 @@ Main pieces:
       .wait_window(name)            window id once mapped; clear failure with its stderr
     geometry(win), shape(win), visible_shape_bbox(win), tray_icon_docked(pid)
     move_to / click / press / release / key / type_text   pointer and keyboard (xdotool)
-    screenshot(path, window=None)
-    Recorder()                      parecord from ci_sink.monitor, then analysis
+    screenshot(path, window=None), Image(path).pixel(x, y)
+    Recorder()                      parecord from ci_sink.monitor, then the sound analysis:
+      first_sound / sound_spans / peak, first_tone / tone_spans / tone_level (one frequency)
     XServer(), Trayer(), PulseServer(), no_sound_server_env()   extra private services
     Proc(...)                       any helper process; all are stopped at exit by PID
 
@@ -26,8 +27,8 @@ Timeouts scale with TOVREL_E2E_TIME_SCALE (e.g. 3 for a slow machine).
 """
 import array
 import atexit
-import ctypes
-import ctypes.util
+import contextlib
+import math
 import os
 import re
 import select
@@ -38,9 +39,14 @@ import sys
 import tempfile
 import time
 import unittest
-import zlib
+import warnings
 from dataclasses import dataclass
 from pathlib import Path
+
+import PIL.Image
+import Xlib.display
+import Xlib.error
+import Xlib.ext.shape
 
 ROOT = Path(__file__).resolve().parents[2]
 FAKETIME_LIB = os.environ.get(
@@ -245,61 +251,31 @@ def run(argv, display=None, env=None, timeout=10, check=True, pulse_server=None)
     return res
 
 
-# --------------------------------------------------------------------------- Xlib (ctypes)
+# --------------------------------------------------------------------------- Xlib
 
-class _XRectangle(ctypes.Structure):
-    _fields_ = [("x", ctypes.c_short), ("y", ctypes.c_short),
-                ("width", ctypes.c_ushort), ("height", ctypes.c_ushort)]
-
-
-_ERROR_HANDLER_TYPE = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)
-_xlibs = None
-
-
-def _x():
-    """libX11 and libXext, with an error handler that does not end the process."""
-    global _xlibs
-    if _xlibs is None:
-        x11 = ctypes.CDLL(ctypes.util.find_library("X11") or "libX11.so.6")
-        xext = ctypes.CDLL(ctypes.util.find_library("Xext") or "libXext.so.6")
-        x11.XOpenDisplay.restype = ctypes.c_void_p
-        x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
-        x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
-        x11.XInternAtom.restype = ctypes.c_ulong
-        x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-        x11.XGetSelectionOwner.restype = ctypes.c_ulong
-        x11.XGetSelectionOwner.argtypes = [ctypes.c_void_p, ctypes.c_ulong]
-        x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
-        x11.XFree.argtypes = [ctypes.c_void_p]
-        xext.XShapeGetRectangles.restype = ctypes.POINTER(_XRectangle)
-        xext.XShapeGetRectangles.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int,
-                                             ctypes.POINTER(ctypes.c_int),
-                                             ctypes.POINTER(ctypes.c_int)]
-        handler = _ERROR_HANDLER_TYPE(lambda dpy, ev: 0)
-        x11.XSetErrorHandler.argtypes = [_ERROR_HANDLER_TYPE]
-        x11.XSetErrorHandler(handler)
-        _xlibs = (x11, xext, handler)
-    return _xlibs
-
-
-class _Display:
-    def __init__(self, name=None):
-        self.x11, self.xext, _ = _x()
-        name = name or os.environ.get("DISPLAY", "")
-        self.dpy = self.x11.XOpenDisplay(name.encode())
-        if not self.dpy:
-            raise HarnessError(f"cannot open X display {name!r}")
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.x11.XCloseDisplay(self.dpy)
+@contextlib.contextmanager
+def _display(name=None):
+    """A connection to the X display name (default $DISPLAY), closed afterwards."""
+    name = name or os.environ.get("DISPLAY", "")
+    d = None
+    with warnings.catch_warnings():
+        # A connection that fails leaves its sockets to the garbage collector.
+        warnings.simplefilter("ignore", ResourceWarning)
+        try:
+            d = Xlib.display.Display(name)
+        except (Xlib.error.DisplayError, OSError) as exc:
+            error = str(exc)
+    if d is None:
+        raise HarnessError(f"cannot open X display {name!r}: {error}")
+    try:
+        yield d
+    finally:
+        d.close()
 
 
 def display_works(display):
     try:
-        with _Display(display):
+        with _display(display):
             return True
     except HarnessError:
         return False
@@ -307,25 +283,22 @@ def display_works(display):
 
 def tray_owner(display=None):
     """Window owning the system tray selection of screen 0, or 0 when no tray host runs."""
-    with _Display(display) as d:
-        atom = d.x11.XInternAtom(d.dpy, b"_NET_SYSTEM_TRAY_S0", 0)
-        return int(d.x11.XGetSelectionOwner(d.dpy, atom))
+    with _display(display) as d:
+        owner = d.get_selection_owner(d.intern_atom("_NET_SYSTEM_TRAY_S0"))
+        return owner.id if owner else 0
 
 
 def shape_rectangles(win, display=None):
     """Rectangles of the window's bounding shape, window-relative (x, y, w, h).
 
-    An unshaped window reports one rectangle: itself."""
-    with _Display(display) as d:
-        count, ordering = ctypes.c_int(0), ctypes.c_int(0)
-        rects = d.xext.XShapeGetRectangles(d.dpy, int(win), 0, ctypes.byref(count),
-                                           ctypes.byref(ordering))
-        d.x11.XSync(d.dpy, 0)
-        result = [(rects[i].x, rects[i].y, rects[i].width, rects[i].height)
-                  for i in range(count.value)] if rects else []
-        if rects:
-            d.x11.XFree(rects)
-        return result
+    An unshaped window reports one rectangle: itself; a window that is gone, none."""
+    with _display(display) as d:
+        try:
+            reply = d.create_resource_object("window", int(win)).shape_get_rectangles(
+                Xlib.ext.shape.SK.Bounding)
+        except Xlib.error.XError:
+            return []
+        return [(r.x, r.y, r.width, r.height) for r in reply.rectangles]
 
 
 # --------------------------------------------------------------------------- windows
@@ -509,64 +482,21 @@ def screenshot(path, window=None, display=None):
 
 
 class Image:
-    """Pixels of a non-interlaced 8-bit RGB or RGBA PNG (what screenshot() writes)."""
+    """Pixels of a PNG file as (r, g, b): a screenshot, a skin picture (Pillow)."""
 
     def __init__(self, path):
-        data = Path(path).read_bytes()
-        if data[:8] != b"\x89PNG\r\n\x1a\n":
-            raise HarnessError(f"{path} is not a PNG file")
-        pos, idat, header = 8, [], None
-        while pos < len(data):
-            length = int.from_bytes(data[pos:pos + 4], "big")
-            kind, body = data[pos + 4:pos + 8], data[pos + 8:pos + 8 + length]
-            pos += 12 + length
-            if kind == b"IHDR":
-                header = body
-            elif kind == b"IDAT":
-                idat.append(body)
-        self.width = int.from_bytes(header[0:4], "big")
-        self.height = int.from_bytes(header[4:8], "big")
-        depth, color, interlace = header[8], header[9], header[12]
-        if depth != 8 or color not in (2, 6) or interlace:
-            raise HarnessError(f"{path}: only 8-bit RGB(A) non-interlaced PNG is read "
-                               f"(depth {depth}, colour type {color}, interlace {interlace})")
-        self.channels = 3 if color == 2 else 4
-        self._raw = zlib.decompress(b"".join(idat))
-        self.rows = []
-
-    def _row(self, y):
-        """Row y, unfiltering rows up to it on first use (pure Python is slow: rows
-        below the last one asked for are never decoded)."""
-        bpp, stride = self.channels, self.width * self.channels
-        raw, rows = self._raw, self.rows
-        while len(rows) <= y:
-            prev = rows[-1] if rows else bytearray(stride)
-            pos = len(rows) * (1 + stride)
-            ftype, line = raw[pos], bytearray(raw[pos + 1:pos + 1 + stride])
-            for i in range(stride if ftype else 0):
-                a = line[i - bpp] if i >= bpp else 0
-                b = prev[i]
-                c = prev[i - bpp] if i >= bpp else 0
-                if ftype == 1:
-                    line[i] = (line[i] + a) & 0xFF
-                elif ftype == 2:
-                    line[i] = (line[i] + b) & 0xFF
-                elif ftype == 3:
-                    line[i] = (line[i] + (a + b) // 2) & 0xFF
-                elif ftype == 4:
-                    p = a + b - c
-                    pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
-                    pred = a if pa <= pb and pa <= pc else (b if pb <= pc else c)
-                    line[i] = (line[i] + pred) & 0xFF
-            rows.append(line)
-        return rows[y]
+        try:
+            with PIL.Image.open(path) as img:
+                self.pil = img.convert("RGB")
+        except (OSError, PIL.UnidentifiedImageError) as exc:
+            raise HarnessError(f"cannot read the picture {path}: {exc}") from exc
+        self.width, self.height = self.pil.size
 
     def pixel(self, x, y):
         """(r, g, b) at x, y."""
         if not (0 <= x < self.width and 0 <= y < self.height):
             raise HarnessError(f"pixel {x},{y} outside the {self.width}x{self.height} image")
-        i = x * self.channels
-        return tuple(self._row(y)[i:i + 3])
+        return self.pil.getpixel((x, y))
 
 
 # --------------------------------------------------------------------------- services
@@ -869,20 +799,6 @@ class Program:
 
 # --------------------------------------------------------------------------- sound
 
-def sox_stat(path):
-    """`sox FILE -n stat` as a dict: {"rms amplitude": 0.12, "maximum amplitude": ...}."""
-    res = run(["sox", str(path), "-n", "stat"], timeout=60)
-    stats = {}
-    for line in res.stderr.splitlines():
-        label, sep, value = line.partition(":")
-        if sep:
-            try:
-                stats[label.strip().lower()] = float(value.split()[0])
-            except (ValueError, IndexError):
-                pass
-    return stats
-
-
 class Recorder:
     """Records what reaches ci_sink (its monitor) while running.
 
@@ -944,70 +860,85 @@ class Recorder:
     def duration(self):
         return len(self.samples()) / self.rate
 
+    # The analysis: levels are 0..1 of full scale, times seconds of the recording. A
+    # stretch's level is its peak, or with freq the amplitude of that frequency in it
+    # (Goertzel); the tests look for their sounds by frequency, and for silence by peak.
+
     def _range(self, start, end):
         s = self.samples()
         a = 0 if start is None else max(0, int(start * self.rate))
         b = len(s) if end is None else min(len(s), int(end * self.rate))
         return s[a:b]
 
-    def first_sound(self, threshold=0.02, after=0.0):
-        """Seconds from the start to the first sample louder than threshold
-        (fraction of full scale), or None for silence."""
-        limit = threshold * 32768
+    def _level(self, chunk, freq=None):
+        if not chunk:
+            return 0.0
+        if freq is None:
+            return max(map(abs, chunk)) / 32768
+        coeff = 2.0 * math.cos(2.0 * math.pi * freq / self.rate)
+        s1 = s2 = 0.0
+        for v in chunk:
+            s1, s2 = v + coeff * s1 - s2, s1
+        power = s1 * s1 + s2 * s2 - coeff * s1 * s2
+        return 2.0 * math.sqrt(max(power, 0.0)) / len(chunk) / 32768
+
+    def _loud(self, freq, threshold, ms, after=0.0):
+        """(start, end) of each window of ms milliseconds (0: of one sample) from `after`
+        on whose level is above threshold, in order. The end of the recording may cut
+        the last window short; it counts for a peak, not for a frequency."""
+        step = max(1, int(self.rate * ms / 1000))
         s = self.samples()
-        for i in range(int(after * self.rate), len(s)):
-            if abs(s[i]) > limit:
-                return i / self.rate
-        return None
+        stop = len(s) if freq is None else len(s) - step + 1
+        for a in range(max(0, int(after * self.rate)), stop, step):
+            if self._level(s[a:a + step], freq) > threshold:
+                yield a / self.rate, min(a + step, len(s)) / self.rate
+
+    def _spans(self, freq, threshold, ms, min_gap):
+        """[(start, end)] of the loud windows; gaps shorter than min_gap join."""
+        spans = []
+        for t0, t1 in self._loud(freq, threshold, ms):
+            if spans and t0 - spans[-1][1] < min_gap:
+                spans[-1] = (spans[-1][0], t1)
+            else:
+                spans.append((t0, t1))
+        return spans
+
+    def peak(self, start=None, end=None):
+        return self._level(self._range(start, end))
+
+    def tone_level(self, freq, start=None, end=None):
+        """Amplitude of freq between two times."""
+        return self._level(self._range(start, end), freq)
+
+    def rms(self, start=None, end=None):
+        """Root mean square level between two times."""
+        s = self._range(start, end)
+        return (sum(v * v for v in s) / len(s)) ** 0.5 / 32768 if s else 0.0
+
+    def first_sound(self, threshold=0.02, after=0.0):
+        """Time of the first sample after `after` louder than threshold, or None."""
+        return next((t0 for t0, _ in self._loud(None, threshold, 0, after)), None)
 
     def first_sound_monotonic(self, threshold=0.02):
         t = self.first_sound(threshold)
         return None if t is None else self.started_at + t
 
     def last_sound(self, threshold=0.02):
-        limit = threshold * 32768
-        s = self.samples()
-        for i in range(len(s) - 1, -1, -1):
-            if abs(s[i]) > limit:
-                return (i + 1) / self.rate
-        return None
+        """Time just after the last sample louder than threshold, or None."""
+        spans = self._spans(None, threshold, 0, math.inf)
+        return spans[-1][1] if spans else None
 
-    def rms(self, start=None, end=None):
-        """Root mean square level (0..1) between two times in seconds."""
-        s = self._range(start, end)
-        if not s:
-            return 0.0
-        return (sum(v * v for v in s) / len(s)) ** 0.5 / 32768
+    def first_tone(self, freq, threshold=0.05, after=0.0, ms=10):
+        """Start of the first window of ms after `after` where freq is present, or None."""
+        return next((t0 for t0, _ in self._loud(freq, threshold, ms, after)), None)
 
-    def peak(self, start=None, end=None):
-        s = self._range(start, end)
-        return max((abs(v) for v in s), default=0) / 32768
+    def sound_spans(self, threshold=0.02, ms=20, min_gap=0.1):
+        """[(start, end)] of stretches with sound."""
+        return self._spans(None, threshold, ms, min_gap)
 
-    def windows(self, ms=50):
-        """[(start seconds, rms, peak)] for consecutive windows of ms milliseconds."""
-        step = max(1, int(self.rate * ms / 1000))
-        s = self.samples()
-        out = []
-        for a in range(0, len(s), step):
-            chunk = s[a:a + step]
-            out.append((a / self.rate, (sum(v * v for v in chunk) / len(chunk)) ** 0.5 / 32768,
-                        max(abs(v) for v in chunk) / 32768))
-        return out
-
-    def sound_intervals(self, threshold=0.02, ms=20, min_gap=0.1):
-        """[(start, end)] seconds of stretches with sound; gaps shorter than min_gap join."""
-        spans = []
-        for t, _, peak in self.windows(ms):
-            if peak > threshold:
-                end = t + ms / 1000
-                if spans and t - spans[-1][1] < min_gap:
-                    spans[-1] = (spans[-1][0], end)
-                else:
-                    spans.append((t, end))
-        return spans
-
-    def stat(self):
-        return sox_stat(self.wav_path)
+    def tone_spans(self, freq, threshold=0.05, ms=20, min_gap=0.15):
+        """[(start, end)] of stretches where freq is louder than threshold."""
+        return self._spans(freq, threshold, ms, min_gap)
 
 
 # --------------------------------------------------------------------------- command line

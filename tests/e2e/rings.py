@@ -240,14 +240,14 @@ def at(rec, monotonic):
 def heard_text(rec, start, end):
     parts = []
     for hz in KNOWN_HZ:
-        spans = [(round(a, 2), round(b, 2)) for a, b in ui.tone_spans(rec, hz)
+        spans = [(round(a, 2), round(b, 2)) for a, b in rec.tone_spans(hz)
                  if b > start and a < end]
         parts.append(f"{hz} Hz at {spans}")
     return f"{'; '.join(parts)} s of {rec.wav_path}"
 
 
 def first_tone_between(rec, hz, start, end, threshold=0.05):
-    t = ui.first_tone(rec, hz, threshold=threshold, after=max(0.0, start))
+    t = rec.first_tone(hz, threshold=threshold, after=max(0.0, start))
     return t if t is not None and t < end else None
 
 
@@ -263,13 +263,13 @@ def check_round(case, rec, rnd):
     case.assertLess(delay, rnd.onset_limit, f"{rnd.name}: rang {delay:.2f} s after the minute; {heard}")
     # Still sounding: the file for most of a second; the tone through its beeps.
     busy_end = onset + (TONE_BEEPS if rnd.expect_hz == BUILT_IN_TONE_HZ else min(1.0, end - onset))
-    spans = [(a, b) for a, b in ui.tone_spans(rec, rnd.expect_hz) if b > onset and a < busy_end]
+    spans = [(a, b) for a, b in rec.tone_spans(rnd.expect_hz) if b > onset and a < busy_end]
     covered = sum(min(b, busy_end) - max(a, onset) for a, b in spans)
     case.assertGreater(covered, 0.6 * (busy_end - onset),
                        f"{rnd.name}: {rnd.expect_hz} Hz does not keep sounding; {heard}")
     for other in KNOWN_HZ:
         if other != rnd.expect_hz:
-            level = ui.tone_level(rec, other, onset, end)
+            level = rec.tone_level(other, onset, end)
             case.assertLess(level, 0.02, f"{rnd.name}: {other} Hz played as well; {heard}")
     if rnd.switched_off is not None:
         off = at(rec, rnd.switched_off)

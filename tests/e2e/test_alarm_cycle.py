@@ -64,11 +64,11 @@ class TovrelCase(unittest.TestCase):
     def stop_latency(self, rec, released):
         """Seconds from a button's release to the end of the tone that was playing."""
         at = self.at(rec, released)
-        ends = [end for start, end in ui.tone_spans(rec, TONE_HZ) if start < at]
+        ends = [end for start, end in rec.tone_spans(TONE_HZ) if start < at]
         return max(ends) - at if ends else float("nan")
 
     def tone_spans_text(self, rec):
-        spans = [(round(a, 2), round(b, 2)) for a, b in ui.tone_spans(rec, TONE_HZ)]
+        spans = [(round(a, 2), round(b, 2)) for a, b in rec.tone_spans(TONE_HZ)]
         return f"{TONE_HZ} Hz heard at {spans} s of {rec.wav_path}"
 
 
@@ -140,22 +140,22 @@ class AlarmCycleTest(TovrelCase):
                              f"focus stayed on {seen['focus']} (another program's window "
                              f"{other.window}), not on the main window {win}")
 
-        onset = ui.first_tone(rec, TONE_HZ)
+        onset = rec.first_tone(TONE_HZ)
         self.assertIsNotNone(onset, f"the alarm never reached the sink; {heard}")
         with self.subTest("rings at midnight"):
             delay = onset - self.at(rec, first_minute)
             print(f"\n  first ring {delay * 1000:.0f} ms after midnight", file=sys.stderr)
             self.assertGreater(delay, -EARLY, f"rang before midnight; {heard}")
             self.assertLess(delay, ONSET_LIMIT, f"rang {delay:.2f} s after midnight; {heard}")
-            self.assertLess(ui.tone_level(rec, BUILT_IN_TONE_HZ, onset, onset + 1.0), 0.02,
+            self.assertLess(rec.tone_level(BUILT_IN_TONE_HZ, onset, onset + 1.0), 0.02,
                             "the built-in tone played instead of the chosen file")
 
         with self.subTest("snooze silences it and it rings again at 00:05"):
-            self.assertGreater(ui.tone_level(rec, TONE_HZ, self.at(rec, snooze_pressed) - 0.4,
-                                             self.at(rec, snooze_pressed) - 0.1), 0.1,
+            self.assertGreater(rec.tone_level(TONE_HZ, self.at(rec, snooze_pressed) - 0.4,
+                                              self.at(rec, snooze_pressed) - 0.1), 0.1,
                                f"not ringing just before the snooze; {heard}")
             quiet_from = self.at(rec, snoozed) + SILENCE_LIMIT
-            second = ui.first_tone(rec, TONE_HZ, after=quiet_from)
+            second = rec.first_tone(TONE_HZ, after=quiet_from)
             self.assertIsNotNone(second, f"no ring at the snoozed minute 00:05; {heard}")
             delay = second - self.at(rec, snoozed_minute)
             print(f"  silent {self.stop_latency(rec, snoozed) * 1000:.0f} ms after the snooze "
@@ -164,17 +164,17 @@ class AlarmCycleTest(TovrelCase):
                                f"sound {-delay:.2f} s before the snoozed minute; {heard}")
             self.assertLess(delay, ONSET_LIMIT, f"rang {delay:.2f} s after 00:05:00; {heard}")
             # The file repeats while ringing: the tone is there again after its end.
-            self.assertGreater(ui.tone_level(rec, TONE_HZ, second + TONE_SECONDS + 0.3,
-                                             second + TONE_SECONDS + 1.0), 0.1,
+            self.assertGreater(rec.tone_level(TONE_HZ, second + TONE_SECONDS + 0.3,
+                                              second + TONE_SECONDS + 1.0), 0.1,
                                f"the file did not start over; {heard}")
 
         with self.subTest("switch-off silences it for good"):
-            self.assertGreater(ui.tone_level(rec, TONE_HZ, self.at(rec, off_pressed) - 0.4,
-                                             self.at(rec, off_pressed) - 0.1), 0.1,
+            self.assertGreater(rec.tone_level(TONE_HZ, self.at(rec, off_pressed) - 0.4,
+                                              self.at(rec, off_pressed) - 0.1), 0.1,
                                f"not ringing just before the switch-off; {heard}")
             print(f"  silent {self.stop_latency(rec, switched_off) * 1000:.0f} ms after the "
                   "switch-off click", file=sys.stderr)
-            again = ui.first_tone(rec, TONE_HZ, after=self.at(rec, switched_off) + SILENCE_LIMIT)
+            again = rec.first_tone(TONE_HZ, after=self.at(rec, switched_off) + SILENCE_LIMIT)
             self.assertIsNone(again, f"alarm sound {again - self.at(rec, switched_off):.2f} s "
                               f"after the switch-off; {heard}" if again else "")
             self.assertEqual(status_after, status_off,
@@ -218,7 +218,7 @@ class NoFileTest(TovrelCase):
         rec = self.recorder("no-alarm")
         self.clock.wait_for(f"{NEXT_DAY} 00:00:00", 2.5)
         rec.stop()
-        self.assertIsNone(rec.first_sound(), f"sound at the sink: {rec.sound_intervals()}")
+        self.assertIsNone(rec.first_sound(), f"sound at the sink: {rec.sound_spans()}")
         self.assertEqual(harness.geometry(win).height, ui.EXPANDED_HEIGHT,
                          "the settings panel closed as if the alarm had gone off")
         self.assertTrue(prog.alive())
@@ -252,7 +252,7 @@ class SleepTest(TovrelCase):
         continued = self.stop_over_midnight(NEXT_DAY, "2026-12-10 00:05:00")
         time.sleep(2.0)
         rec.stop()
-        onset, heard = ui.first_tone(rec, TONE_HZ), self.tone_spans_text(rec)
+        onset, heard = rec.first_tone(TONE_HZ), self.tone_spans_text(rec)
         self.assertIsNotNone(onset, f"no alarm five minutes late; {heard}")
         delay = onset - self.at(rec, continued)
         print(f"\n  rang {delay * 1000:.0f} ms after the continue", file=sys.stderr)
@@ -272,7 +272,7 @@ class ClickSoundTest(TovrelCase):
             ui.wait_height(win, height)
             time.sleep(0.6)
         rec.stop()
-        spans = rec.sound_intervals(ms=5, min_gap=0.05)
+        spans = rec.sound_spans(ms=5, min_gap=0.05)
         self.assertEqual(len(spans), 2, f"expected two clicks, heard {spans} in {rec.wav_path}")
         for (start, end), released in zip(spans, releases):
             after = start - self.at(rec, released)

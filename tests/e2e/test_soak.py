@@ -150,12 +150,12 @@ class SoakTest(unittest.TestCase):
         onsets, problems = [], []
         for minute in firings:
             at = self.mono(minute) - rec.started_at
-            heard = ui.first_tone(rec, TONE_HZ, after=max(0.0, at - EARLY))
+            heard = rec.first_tone(TONE_HZ, after=max(0.0, at - EARLY))
             if heard is None or heard - at > 5.0:
                 problems.append(f"no sound for the firing at {clock_text(minute)}")
                 continue
             onsets.append(heard - at)
-            if ui.tone_level(rec, TONE_HZ, max(0.0, at - 0.4), at - EARLY) > 0.05:
+            if rec.tone_level(TONE_HZ, max(0.0, at - 0.4), at - EARLY) > 0.05:
                 problems.append(f"already ringing before {clock_text(minute)}")
             elif heard - at > ONSET_LIMIT:
                 problems.append(f"the firing at {clock_text(minute)} was heard {heard - at:.3f} s late")
@@ -165,8 +165,8 @@ class SoakTest(unittest.TestCase):
             quiet_to = (self.mono(next_minute) - rec.started_at - EARLY) if next_minute else rec.duration()
             if quiet_to - quiet_from < 0.1:
                 continue
-            level = ui.tone_level(rec, TONE_HZ, quiet_from, quiet_to)
-            stray = ui.first_tone(rec, TONE_HZ, after=quiet_from)
+            level = rec.tone_level(TONE_HZ, quiet_from, quiet_to)
+            stray = rec.first_tone(TONE_HZ, after=quiet_from)
             if stray is not None and stray < quiet_to:
                 problems.append(f"sound {stray - quiet_from + SILENCE_LIMIT:.2f} s after the {what} at "
                                 f"{clock_text(self.sim(pressed))} (level {level:.3f})")

@@ -185,11 +185,11 @@ class DefaultOutputSwitchTest(SoundCase):
                          f"on the new sink {moved * 1000:.0f} ms after the switch")
             self.assertLess(moved, SWITCH_LIMIT, text(second, switched_1, file_round.switched_off))
             # It keeps playing there, and no longer on the old sink.
-            self.assertGreater(ui.tone_level(second, FILE_HZ, rings.at(second, switched_1) + moved + 0.2,
-                                             rings.at(second, file_round.switched_off) - 0.1), 0.1,
+            self.assertGreater(second.tone_level(FILE_HZ, rings.at(second, switched_1) + moved + 0.2,
+                                                 rings.at(second, file_round.switched_off) - 0.1), 0.1,
                                text(second, switched_1, file_round.switched_off))
-            self.assertLess(ui.tone_level(first, FILE_HZ, rings.at(first, switched_1) + 1.0,
-                                          rings.at(first, file_round.switched_off)), 0.02,
+            self.assertLess(first.tone_level(FILE_HZ, rings.at(first, switched_1) + 1.0,
+                                             rings.at(first, file_round.switched_off)), 0.02,
                             "still playing on the old sink: " +
                             text(first, switched_1, file_round.switched_off))
 
@@ -206,8 +206,8 @@ class DefaultOutputSwitchTest(SoundCase):
             heard.append(f"tone {onset * 1000:.0f} ms after the minute, "
                          f"on the new sink {moved * 1000:.0f} ms after the switch")
             self.assertLess(moved, TONE_SWITCH_LIMIT)
-            self.assertLess(ui.tone_level(second, BUILT_IN_TONE_HZ, rings.at(second, switched_2) + 0.5,
-                                          rings.at(second, tone_round.switched_off)), 0.02,
+            self.assertLess(second.tone_level(BUILT_IN_TONE_HZ, rings.at(second, switched_2) + 0.5,
+                                              rings.at(second, tone_round.switched_off)), 0.02,
                             "the tone still plays on the old sink: "
                             + text(second, switched_2, tone_round.switched_off))
 
@@ -215,13 +215,13 @@ class DefaultOutputSwitchTest(SoundCase):
             m = term_round.minute
             onset = self.first_after(first, FILE_HZ, m, term_sent, early=0.5)
             self.assertIsNotNone(onset, text(first, m - 1, term_sent))
-            self.assertGreater(ui.tone_level(first, FILE_HZ, rings.at(first, term_sent) - 0.4,
-                                             rings.at(first, term_sent) - 0.1), 0.1,
+            self.assertGreater(first.tone_level(FILE_HZ, rings.at(first, term_sent) - 0.4,
+                                                rings.at(first, term_sent) - 0.1), 0.1,
                                "not ringing just before the SIGTERM; " + text(first, m, ended))
             self.assertEqual(code, 0, prog.proc.describe())
             self.assertTrue(tray_before, "no tray icon before the SIGTERM")
             self.assertFalse(tray_after, "the tray icon stayed after the program ended")
-            ends = [b for a, b in ui.tone_spans(first, FILE_HZ) if a < rings.at(first, ended)]
+            ends = [b for a, b in first.tone_spans(FILE_HZ) if a < rings.at(first, ended)]
             last = max(ends) - rings.at(first, term_sent) if ends else float("nan")
             heard.append(f"SIGTERM -> exit {(ended - term_sent) * 1000:.0f} ms, "
                          f"-> silence {last * 1000:.0f} ms")

@@ -10,11 +10,9 @@
     focused_window, wm_state, net_wm_state, OtherWindow (a client that takes the focus)
     FakeClock                       a wall clock the test moves while the program runs
     make_tone_mp3                   a loud sine tone as an MP3 file (sox + lame)
-    tone_level / tone_spans / first_tone   one frequency in a recording of the sink
     region_pixels / picture_of      an element's pixels in a screenshot; which skin picture
 """
 import json
-import math
 import os
 import re
 import sys
@@ -277,52 +275,6 @@ def make_tone_mp3(seconds=2.0, freq=440, name="tone"):
     return mp3
 
 
-def _goertzel(chunk, freq, rate):
-    """Amplitude (0..1 of full scale) of freq in chunk."""
-    n = len(chunk)
-    if n == 0:
-        return 0.0
-    coeff = 2.0 * math.cos(2.0 * math.pi * freq / rate)
-    s1 = s2 = 0.0
-    for v in chunk:
-        s1, s2 = v + coeff * s1 - s2, s1
-    power = s1 * s1 + s2 * s2 - coeff * s1 * s2
-    return 2.0 * math.sqrt(max(power, 0.0)) / n / 32768.0
-
-
-def tone_level(rec, freq, start=None, end=None):
-    """Amplitude of freq between two recording times (seconds), 0..1 of full scale."""
-    s = rec.samples()
-    a = 0 if start is None else max(0, int(start * rec.rate))
-    b = len(s) if end is None else max(a, min(len(s), int(end * rec.rate)))
-    return _goertzel(s[a:b], freq, rec.rate)
-
-
-def tone_spans(rec, freq, threshold=0.05, ms=20, min_gap=0.15):
-    """[(start, end)] recording times where freq is louder than threshold."""
-    step = max(1, int(rec.rate * ms / 1000))
-    s = rec.samples()
-    spans = []
-    for a in range(0, len(s) - step + 1, step):
-        if _goertzel(s[a:a + step], freq, rec.rate) > threshold:
-            t0, t1 = a / rec.rate, (a + step) / rec.rate
-            if spans and t0 - spans[-1][1] < min_gap:
-                spans[-1] = (spans[-1][0], t1)
-            else:
-                spans.append((t0, t1))
-    return spans
-
-
-def first_tone(rec, freq, threshold=0.05, after=0.0, ms=10):
-    """Recording time of the first window after `after` where freq is present, or None."""
-    step = max(1, int(rec.rate * ms / 1000))
-    s = rec.samples()
-    for a in range(int(after * rec.rate), len(s) - step + 1, step):
-        if _goertzel(s[a:a + step], freq, rec.rate) > threshold:
-            return a / rec.rate
-    return None
-
-
 # --------------------------------------------------------------------------- pixels
 
 def region_pixels(image, rect, origin=(0, 0)):
@@ -345,6 +297,6 @@ def picture_of(image, rect, names, origin=(0, 0)):
 
 
 def png_pixels(path, rect=None):
-    """All pixels (or those of rect) of a PNG file that harness.Image can read."""
+    """All pixels (or those of rect) of a PNG file."""
     img = harness.Image(path)
     return region_pixels(img, rect or (0, 0, img.width, img.height))
