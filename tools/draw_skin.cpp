@@ -37,37 +37,36 @@ namespace {
 // Colour table. Every colour of every picture comes from here.
 // ---------------------------------------------------------------------------------------
 namespace ink {
-constexpr QRgb paper = 0xffffff;       // outside the panels (not part of the window)
-constexpr QRgb rim = 0x0e0f11;         // outermost edge of a panel
-constexpr QRgb faceTop = 0x3b3f44;     // panel face, top of the gradient
-constexpr QRgb faceBottom = 0x30343a;  // panel face, bottom of the gradient
-constexpr QRgb bevelLight = 0x6b7078;  // lit bevel (top and left of raised parts)
-constexpr QRgb bevelDark = 0x16181b;   // shaded bevel (bottom and right of raised parts)
-constexpr QRgb groove = 0x4a4f56;      // lit lip of an engraved line
-constexpr QRgb slot = 0x202327;        // floor of a recessed button slot
-constexpr QRgb shadow = 0x000000;      // inner shadows (always drawn with an alpha below)
-constexpr QRgb display = 0x0a2a10;     // dark-green display glass
-constexpr QRgb displayEdge = 0x1b5a25; // lit edge around a display
-constexpr QRgb lit = 0x00ff00;         // lit text and glyphs, glow
-constexpr QRgb dim = 0x1f9a2c;         // unlit text and glyphs
-constexpr QRgb marker = lit;           // the small square beside the panels
-constexpr QRgb rule = 0x176b22;        // progress rule under the progress lines
-constexpr QRgb dashOff = 0xff3030;     // alarm dash, OFF face
-constexpr QRgb dashOn = lit;           // alarm dash, ON face
-constexpr QRgb shine = 0x9aa1aa;       // highlight on the icon's metal parts
-constexpr QRgb alarmHand = dashOff;    // the icon's alarm hand
+constexpr QRgb paper = 0xffffff;        // outside the panels (not part of the window)
+constexpr QRgb rim = 0x0e0f11;          // outermost edge of a panel
+constexpr QRgb faceTop = 0x3b3f44;      // panel face, top of the gradient
+constexpr QRgb faceBottom = 0x30343a;   // panel face, bottom of the gradient
+constexpr QRgb bevelLight = 0x6b7078;   // lit bevel (top and left of raised parts)
+constexpr QRgb bevelDark = 0x16181b;    // shaded bevel (bottom and right of raised parts)
+constexpr QRgb groove = 0x4a4f56;       // lit lip of an engraved line
+constexpr QRgb slot = 0x202327;         // floor of a recessed button slot
+constexpr QRgb shadow = 0x000000;       // inner shadows (always drawn with an alpha below)
+constexpr QRgb display = 0x0a2a10;      // dark-green display glass
+constexpr QRgb displayEdge = 0x1b5a25;  // lit edge around a display
+constexpr QRgb lit = 0x00ff00;          // lit text and glyphs, glow
+constexpr QRgb dim = 0x1f9a2c;          // unlit text and glyphs
+constexpr QRgb marker = lit;            // the small square beside the panels
+constexpr QRgb rule = 0x176b22;         // progress rule under the progress lines
+constexpr QRgb dashOff = 0xff3030;      // alarm dash, OFF face
+constexpr QRgb dashOn = lit;            // alarm dash, ON face
+constexpr QRgb shine = 0x9aa1aa;        // highlight on the icon's metal parts
+constexpr QRgb alarmHand = dashOff;     // the icon's alarm hand
 
 // Strengths of the translucent layers, 0..255.
-constexpr int glowAlpha = 89;                      // hover glow, 35 %
-constexpr int scanAlpha = 20;                      // display scan lines, 8 %
-constexpr std::array<int, 1> slotShadow{140};      // slot inner shadow, 1 px
+constexpr int glowAlpha = 89;                            // hover glow, 35 %
+constexpr int scanAlpha = 20;                            // display scan lines, 8 %
+constexpr std::array<int, 1> slotShadow{140};            // slot inner shadow, 1 px
 constexpr std::array<int, 3> pressShadow{150, 100, 60};  // added when a button is held down
-constexpr int pressDarken = 40;                         // the whole floor, held down
+constexpr int pressDarken = 40;                          // the whole floor, held down
 constexpr std::array<int, 3> displayShadow{110, 60, 30};
 }  // namespace ink
 
-QColor colour(QRgb rgb, int alpha = 255)
-{
+QColor colour(QRgb rgb, int alpha = 255) {
     QColor c(rgb);
     c.setAlpha(alpha);
     return c;
@@ -84,8 +83,7 @@ namespace layout = tovrel::shell::layout;
 constexpr QRect pixels(layout::Box b) { return {b.left, b.top, b.width, b.height}; }
 // The About window's places are in twips; drawn on the nearest pixel, as the window does.
 constexpr int nearest(int twips) { return (2 * twips + layout::TwipsPerPixel) / (2 * layout::TwipsPerPixel); }
-constexpr QRect aboutPixels(layout::Box b)
-{
+constexpr QRect aboutPixels(layout::Box b) {
     return {nearest(b.left), nearest(b.top), nearest(b.width), nearest(b.height)};
 }
 
@@ -114,8 +112,8 @@ constexpr QRect snoozeField{33, 307, 111, 27};  // behind the snooze length
 // The credit lines reach down to y 121 and the exit slot starts at y 123, so the wide upper
 // part runs under the slot's top lip (the slot is painted after it) and its glass ends at
 // y 121 with the lit edge on the one row between them.
-constexpr QRect aboutTextArea{50, 42, 292, 83};     // credit lines: x 50..341, y 42..124
-constexpr QRect aboutVersionArea{50, 42, 196, 120}; // version line: x 50..245, y 42..161
+constexpr QRect aboutTextArea{50, 42, 292, 83};      // credit lines: x 50..341, y 42..124
+constexpr QRect aboutVersionArea{50, 42, 196, 120};  // version line: x 50..245, y 42..161
 
 // Wells that the two scroll bars sit in (scroll bar rectangle plus 3 px).
 constexpr QRect alarmScrollWell = pixels(layout::of(layout::Main, "ScrlAlarmChg")).adjusted(-3, -3, 3, 3);
@@ -157,12 +155,10 @@ public:
     bool valid() const { return raw_.isValid(); }
 
     // Outline of `text` at `pixelSize` with its baseline origin at (0, 0).
-    QPainterPath path(const QString& text, qreal pixelSize, qreal* advance = nullptr)
-    {
+    QPainterPath path(const QString& text, qreal pixelSize, qreal* advance = nullptr) {
         raw_.setPixelSize(pixelSize);
         const QList<quint32> glyphs = raw_.glyphIndexesForString(text);
-        const QList<QPointF> advances =
-            raw_.advancesForGlyphIndexes(glyphs, QRawFont::KernedAdvances);
+        const QList<QPointF> advances = raw_.advancesForGlyphIndexes(glyphs, QRawFont::KernedAdvances);
         QPainterPath out;
         out.setFillRule(Qt::WindingFill);
         qreal x = 0;
@@ -170,13 +166,11 @@ public:
             out.addPath(raw_.pathForGlyph(glyphs[i]).translated(x, 0));
             x += advances[i].x();
         }
-        if (advance)
-            *advance = x;
+        if (advance) *advance = x;
         return out;
     }
 
-    qreal capHeight(qreal pixelSize)
-    {
+    qreal capHeight(qreal pixelSize) {
         raw_.setPixelSize(pixelSize);
         return raw_.capHeight();
     }
@@ -190,8 +184,7 @@ qreal snap(qreal v, qreal scale) { return std::round(v * scale) / scale; }
 
 qreal scaleOf(const QPainter& p) { return p.transform().m11(); }
 
-QPainterPath roundedRect(const QRectF& r, qreal radius)
-{
+QPainterPath roundedRect(const QRectF& r, qreal radius) {
     QPainterPath path;
     path.addRoundedRect(r, radius, radius);
     return path;
@@ -199,16 +192,14 @@ QPainterPath roundedRect(const QRectF& r, qreal radius)
 
 // A ring of width `w` just inside `shape`: `topLeft` along the top and left edges,
 // `bottomRight` along the bottom and right. The caller paints the inside over it.
-void bevel(QPainter& p, const QPainterPath& shape, QRgb topLeft, QRgb bottomRight, qreal w)
-{
+void bevel(QPainter& p, const QPainterPath& shape, QRgb topLeft, QRgb bottomRight, qreal w) {
     p.fillPath(shape, colour(topLeft));
     p.fillPath(shape.intersected(shape.translated(w, w)), colour(bottomRight));
 }
 
 // A shadow falling from the top-left edges into `inside`, one band per alpha entry.
 template <std::size_t N>
-void innerShadow(QPainter& p, const QPainterPath& inside, const std::array<int, N>& alphas)
-{
+void innerShadow(QPainter& p, const QPainterPath& inside, const std::array<int, N>& alphas) {
     for (std::size_t k = 0; k < N; ++k) {
         const qreal d = qreal(k + 1);
         p.fillPath(inside.subtracted(inside.translated(d, d)), colour(ink::shadow, alphas[k]));
@@ -220,17 +211,14 @@ void innerShadow(QPainter& p, const QPainterPath& inside, const std::array<int, 
 // ---------------------------------------------------------------------------------------
 
 // Gaussian blur of an 8-bit coverage buffer, separable, integer weights (deterministic).
-void blur(std::vector<int>& buf, int w, int h, double sigma)
-{
+void blur(std::vector<int>& buf, int w, int h, double sigma) {
     const int radius = std::max(1, int(std::ceil(3 * sigma)));
     std::vector<int> weights(2 * radius + 1);
     {
         std::vector<double> raw(weights.size());
         double sum = 0;
-        for (int i = -radius; i <= radius; ++i)
-            sum += raw[i + radius] = std::exp(-(i * i) / (2 * sigma * sigma));
-        for (std::size_t i = 0; i < raw.size(); ++i)
-            weights[i] = int(std::lround(raw[i] / sum * 65536));
+        for (int i = -radius; i <= radius; ++i) sum += raw[i + radius] = std::exp(-(i * i) / (2 * sigma * sigma));
+        for (std::size_t i = 0; i < raw.size(); ++i) weights[i] = int(std::lround(raw[i] / sum * 65536));
     }
     std::vector<int> tmp(buf.size());
     auto pass = [&](const std::vector<int>& src, std::vector<int>& dst, bool horizontal) {
@@ -240,8 +228,7 @@ void blur(std::vector<int>& buf, int w, int h, double sigma)
                 for (int i = -radius; i <= radius; ++i) {
                     const int sx = horizontal ? x + i : x;
                     const int sy = horizontal ? y : y + i;
-                    if (sx < 0 || sy < 0 || sx >= w || sy >= h)
-                        continue;
+                    if (sx < 0 || sy < 0 || sx >= w || sy >= h) continue;
                     acc += 1LL * src[std::size_t(sy) * w + sx] * weights[i + radius];
                 }
                 dst[std::size_t(y) * w + x] = int((acc + 32768) >> 16);
@@ -251,8 +238,7 @@ void blur(std::vector<int>& buf, int w, int h, double sigma)
     pass(tmp, buf, false);
 }
 
-void glow(QPainter& p, const QPainterPath& shape, QRgb rgb, qreal spread, qreal sigma)
-{
+void glow(QPainter& p, const QPainterPath& shape, QRgb rgb, qreal spread, qreal sigma) {
     const int w = p.device()->width();
     const int h = p.device()->height();
     QImage mask(w, h, QImage::Format_ARGB32_Premultiplied);
@@ -268,8 +254,7 @@ void glow(QPainter& p, const QPainterPath& shape, QRgb rgb, qreal spread, qreal 
     std::vector<int> cover(std::size_t(w) * h);
     for (int y = 0; y < h; ++y) {
         const QRgb* line = reinterpret_cast<const QRgb*>(mask.constScanLine(y));
-        for (int x = 0; x < w; ++x)
-            cover[std::size_t(y) * w + x] = qAlpha(line[x]);
+        for (int x = 0; x < w; ++x) cover[std::size_t(y) * w + x] = qAlpha(line[x]);
     }
     blur(cover, w, h, sigma * scaleOf(p));
     QImage tint(w, h, QImage::Format_ARGB32_Premultiplied);
@@ -293,8 +278,7 @@ void glow(QPainter& p, const QPainterPath& shape, QRgb rgb, qreal spread, qreal 
 // A raised panel on the outline `r` (the rounded rectangle the window is cut to). The rim
 // reaches half a pixel past the outline's top-left corner and ends half a pixel short of its
 // far edges, so the painted pixels span x-1..x+w-1 with a soft one-pixel edge.
-void drawPanel(QPainter& p, const QRect& r)
-{
+void drawPanel(QPainter& p, const QRect& r) {
     const QRectF outline(r.x() - 0.5, r.y() - 0.5, r.width(), r.height());
     p.fillPath(roundedRect(outline, panelRadius), colour(ink::rim));
     const QRectF body(r.x() + 1, r.y() + 1, r.width() - 3, r.height() - 3);
@@ -306,16 +290,14 @@ void drawPanel(QPainter& p, const QRect& r)
     p.fillPath(roundedRect(face, panelRadius - 1.5 - bevelWidth), g);
 }
 
-QPainterPath slotFloor(const QRect& r)
-{
+QPainterPath slotFloor(const QRect& r) {
     const QRectF in = QRectF(r).adjusted(bevelWidth, bevelWidth, -bevelWidth, -bevelWidth);
     return roundedRect(in, slotRadius - 1);
 }
 
 // A recessed slot that exactly fills `r`: shaded top-left lip, lit bottom-right lip, a
 // dark floor with a one-pixel shadow under the top and left lips.
-void drawSlot(QPainter& p, const QRect& r)
-{
+void drawSlot(QPainter& p, const QRect& r) {
     bevel(p, roundedRect(r, slotRadius), ink::bevelDark, ink::bevelLight, bevelWidth);
     const QPainterPath floor = slotFloor(r);
     p.fillPath(floor, colour(ink::slot));
@@ -324,8 +306,7 @@ void drawSlot(QPainter& p, const QRect& r)
 
 // A display: recessed bezel, lit edge, dark-green glass with an inner shadow and scan lines.
 // `footprint` is a union of rectangles; the glass is the union of the same rectangles inset.
-void drawDisplay(QPainter& p, const std::vector<QRect>& footprint)
-{
+void drawDisplay(QPainter& p, const std::vector<QRect>& footprint) {
     QPainterPath outer, edge, glass;
     for (const QRect& r : footprint) {
         outer = outer.united(roundedRect(r, displayRadius));
@@ -346,15 +327,13 @@ void drawDisplay(QPainter& p, const std::vector<QRect>& footprint)
 }
 
 // An engraved horizontal line: a dark cut with a lit lip below it.
-void drawGroove(QPainter& p, int y, int left, int right)
-{
+void drawGroove(QPainter& p, int y, int left, int right) {
     p.fillRect(QRect(left, y, right - left + 1, 1), colour(ink::bevelDark));
     p.fillRect(QRect(left + 1, y + 1, right - left + 1, 1), colour(ink::groove));
 }
 
 // Punched holes, centred in `grille`: each a dark pit whose lower-right lip catches the light.
-void drawGrille(QPainter& p)
-{
+void drawGrille(QPainter& p) {
     const int columns = int((grille.width() - 2 * grilleHole) / grillePitch) + 1;
     const int rows = int((grille.height() - 2 * grilleHole) / grillePitch) + 1;
     const qreal x0 = grille.x() + (grille.width() - (columns - 1) * grillePitch) / 2;
@@ -370,16 +349,13 @@ void drawGrille(QPainter& p)
     p.fillPath(pits, colour(ink::rim));
 }
 
-void drawProgressGroove(QPainter& p)
-{
+void drawProgressGroove(QPainter& p) {
     bevel(p, roundedRect(progressGroove, 1), ink::bevelDark, ink::bevelLight, bevelWidth);
-    p.fillRect(QRectF(progressGroove).adjusted(bevelWidth, bevelWidth, -bevelWidth, -bevelWidth),
-               colour(ink::rule));
+    p.fillRect(QRectF(progressGroove).adjusted(bevelWidth, bevelWidth, -bevelWidth, -bevelWidth), colour(ink::rule));
 }
 
 // The window title in small lit letters at the top left of the top panel.
-void drawTitle(QPainter& p, Face& face, const QString& text)
-{
+void drawTitle(QPainter& p, Face& face, const QString& text) {
     const qreal s = scaleOf(p);
     const qreal baseline = snap(titleAt.y() + 2 + face.capHeight(titleSize), s);
     const QPainterPath path = face.path(text, titleSize).translated(titleAt.x(), baseline);
@@ -391,8 +367,7 @@ void drawTitle(QPainter& p, Face& face, const QString& text)
 // ---------------------------------------------------------------------------------------
 enum class Glyph { Close, Mini };
 
-QPainterPath glyphShape(Glyph g)
-{
+QPainterPath glyphShape(Glyph g) {
     QPainterPath path;
     if (g == Glyph::Close) {
         // A green "X", 7 px square, centred in its picture.
@@ -413,11 +388,9 @@ QPainterPath glyphShape(Glyph g)
     return path;
 }
 
-void drawGlyph(QPainter& p, Glyph g, bool hover)
-{
+void drawGlyph(QPainter& p, Glyph g, bool hover) {
     const QPainterPath shape = glyphShape(g);
-    if (hover)
-        glow(p, shape, ink::lit, glowSpread, glowSoftness);
+    if (hover) glow(p, shape, ink::lit, glowSpread, glowSoftness);
     p.fillPath(shape, colour(hover ? ink::lit : ink::dim));
 }
 
@@ -426,8 +399,7 @@ void drawGlyph(QPainter& p, Glyph g, bool hover)
 // ---------------------------------------------------------------------------------------
 void drawMarker(QPainter& p) { p.fillRect(markerSquare, colour(ink::marker)); }
 
-void drawMainBackground(QPainter& p, Face& face)
-{
+void drawMainBackground(QPainter& p, Face& face) {
     p.fillRect(QRect(QPoint(0, 0), mainSize), colour(ink::paper));
     drawMarker(p);
 
@@ -447,12 +419,10 @@ void drawMainBackground(QPainter& p, Face& face)
     drawSlot(p, alarmScrollWell);
     drawDisplay(p, {snoozeField});
     drawSlot(p, snoozeScrollWell);
-    for (int y : rowGrooveY)
-        drawGroove(p, y, rowGrooveLeft, rowGrooveRight);
+    for (int y : rowGrooveY) drawGroove(p, y, rowGrooveLeft, rowGrooveRight);
 }
 
-void drawAboutBackground(QPainter& p, Face& face)
-{
+void drawAboutBackground(QPainter& p, Face& face) {
     p.fillRect(QRect(QPoint(0, 0), aboutSize), colour(ink::paper));
     drawMarker(p);
     drawPanel(p, topPanel);
@@ -461,8 +431,7 @@ void drawAboutBackground(QPainter& p, Face& face)
     drawSlot(p, exitSlot);
 }
 
-void drawBackground(QPainter& p, Face& face, Window w)
-{
+void drawBackground(QPainter& p, Face& face, Window w) {
     if (w == Window::Main)
         drawMainBackground(p, face);
     else
@@ -488,8 +457,7 @@ constexpr qreal dashThickness = 3;
 constexpr qreal dashGap = 7;
 
 // The face of a button over its slot: the deeper press shadow, the word, the alarm dash.
-void drawButtonFace(QPainter& p, Face& face, const Button& b, State state)
-{
+void drawButtonFace(QPainter& p, Face& face, const Button& b, State state) {
     const qreal s = scaleOf(p);
     const QPainterPath floor = slotFloor(b.rect);
     if (state == State::Down) {
@@ -517,21 +485,17 @@ void drawButtonFace(QPainter& p, Face& face, const Button& b, State state)
 
     p.save();
     p.setClipPath(floor);
-    if (state != State::Normal)
-        glow(p, word, ink::lit, glowSpread, glowSoftness);
-    if (!dash.isEmpty())
-        glow(p, dash, dashInk, glowSpread, glowSoftness);
+    if (state != State::Normal) glow(p, word, ink::lit, glowSpread, glowSoftness);
+    if (!dash.isEmpty()) glow(p, dash, dashInk, glowSpread, glowSoftness);
     p.fillPath(word, colour(state == State::Normal ? ink::dim : ink::lit));
-    if (!dash.isEmpty())
-        p.fillPath(dash, colour(dashInk));
+    if (!dash.isEmpty()) p.fillPath(dash, colour(dashInk));
     p.restore();
 }
 
 // ---------------------------------------------------------------------------------------
 // Window icon: a small alarm clock in the panel colours, drawn on a 32-unit grid.
 // ---------------------------------------------------------------------------------------
-void drawIcon(QPainter& p)
-{
+void drawIcon(QPainter& p) {
     using std::numbers::pi;
     const QPointF c(16, 17.5);
 
@@ -622,16 +586,25 @@ void drawIcon(QPainter& p)
 // The 16 colours of the small icon (index 0 is transparent).
 const std::array<QRgb, 16> iconPalette{
     0x00000000,
-    0xff000000 | ink::rim,         0xff000000 | ink::bevelDark,  0xff000000 | ink::slot,
-    0xff000000 | ink::faceBottom,  0xff000000 | ink::faceTop,    0xff000000 | ink::groove,
-    0xff000000 | ink::bevelLight,  0xff000000 | ink::shine,      0xff000000 | ink::display,
-    0xff000000 | ink::displayEdge, 0xff000000 | ink::dim,        0xff000000 | ink::lit,
-    0xff000000 | ink::alarmHand,   0xff000000 | ink::rule,       0xff000000 | ink::paper,
+    0xff000000 | ink::rim,
+    0xff000000 | ink::bevelDark,
+    0xff000000 | ink::slot,
+    0xff000000 | ink::faceBottom,
+    0xff000000 | ink::faceTop,
+    0xff000000 | ink::groove,
+    0xff000000 | ink::bevelLight,
+    0xff000000 | ink::shine,
+    0xff000000 | ink::display,
+    0xff000000 | ink::displayEdge,
+    0xff000000 | ink::dim,
+    0xff000000 | ink::lit,
+    0xff000000 | ink::alarmHand,
+    0xff000000 | ink::rule,
+    0xff000000 | ink::paper,
 };
 
 // Maps each pixel to the nearest palette colour; coverage below one half becomes transparent.
-QImage toPalette(const QImage& src)
-{
+QImage toPalette(const QImage& src) {
     QImage out(src.size(), QImage::Format_Indexed8);
     out.setColorTable(QList<QRgb>(iconPalette.begin(), iconPalette.end()));
     const QImage argb = src.convertToFormat(QImage::Format_ARGB32);
@@ -664,8 +637,7 @@ QImage toPalette(const QImage& src)
 // ---------------------------------------------------------------------------------------
 // Click sound: a short tick, 16-bit PCM mono 44100 Hz, peak -6 dBFS.
 // ---------------------------------------------------------------------------------------
-std::vector<std::int16_t> clickSamples()
-{
+std::vector<std::int16_t> clickSamples() {
     constexpr int rate = 44100;
     constexpr double length = 0.050;  // seconds
     constexpr double attack = 0.0015;
@@ -678,34 +650,29 @@ std::vector<std::int16_t> clickSamples()
     for (int i = 0; i < n; ++i) {
         const double t = double(i) / rate;
         double env = t < attack ? t / attack : std::exp(-(t - attack) / decay);
-        if (t > length - fadeOut)
-            env *= (length - t) / fadeOut;
+        if (t > length - fadeOut) env *= (length - t) / fadeOut;
         seed = seed * 1664525u + 1013904223u;
         const double noise = double(seed >> 8) / double(1u << 24) * 2 - 1;
         hp = 0.6 * (hp + noise - lastNoise);  // crude high-pass: brighter, not a thump
         lastNoise = noise;
         const double noiseEnv = std::exp(-t / 0.002);
-        const double tone = 0.65 * std::sin(2 * std::numbers::pi * 2300 * t) +
-                            0.35 * std::sin(2 * std::numbers::pi * 1150 * t + 0.7);
+        const double tone =
+            0.65 * std::sin(2 * std::numbers::pi * 2300 * t) + 0.35 * std::sin(2 * std::numbers::pi * 1150 * t + 0.7);
         wave[std::size_t(i)] = env * tone + 0.5 * noiseEnv * hp * std::min(1.0, t / attack);
     }
     double peak = 0;
-    for (double v : wave)
-        peak = std::max(peak, std::abs(v));
+    for (double v : wave) peak = std::max(peak, std::abs(v));
     const double gain = 0.5 / peak;  // 0.5 of full scale is -6 dBFS
     std::vector<std::int16_t> out;
     out.reserve(wave.size());
-    for (double v : wave)
-        out.push_back(std::int16_t(std::lround(v * gain * 32767)));
+    for (double v : wave) out.push_back(std::int16_t(std::lround(v * gain * 32767)));
     return out;
 }
 
-bool writeWav(const QString& file, const std::vector<std::int16_t>& samples)
-{
+bool writeWav(const QString& file, const std::vector<std::int16_t>& samples) {
     QByteArray data;
     auto u32 = [&](std::uint32_t v) {
-        for (int i = 0; i < 4; ++i)
-            data.append(char((v >> (8 * i)) & 0xff));
+        for (int i = 0; i < 4; ++i) data.append(char((v >> (8 * i)) & 0xff));
     };
     auto u16 = [&](std::uint16_t v) {
         data.append(char(v & 0xff));
@@ -725,8 +692,7 @@ bool writeWav(const QString& file, const std::vector<std::int16_t>& samples)
     u16(16);         // bits per sample
     data.append("data");
     u32(bytes);
-    for (std::int16_t s : samples)
-        u16(std::uint16_t(s));
+    for (std::int16_t s : samples) u16(std::uint16_t(s));
     QFile f(file);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
 }
@@ -736,12 +702,11 @@ bool writeWav(const QString& file, const std::vector<std::int16_t>& samples)
 // ---------------------------------------------------------------------------------------
 struct Picture {
     QString name;
-    QRect rect;  // window rectangle the picture covers (origin 0,0 for a whole skin)
+    QRect rect;                           // window rectangle the picture covers (origin 0,0 for a whole skin)
     std::function<void(QPainter&)> draw;  // paints in window coordinates
 };
 
-QImage render(const Picture& pic, int scale)
-{
+QImage render(const Picture& pic, int scale) {
     QImage img(pic.rect.size() * scale, QImage::Format_RGB32);
     img.fill(colour(ink::paper));
     QPainter p(&img);
@@ -752,8 +717,7 @@ QImage render(const Picture& pic, int scale)
     return img;
 }
 
-std::vector<Picture> pictures(Face& face)
-{
+std::vector<Picture> pictures(Face& face) {
     std::vector<Picture> out;
     Face& f = face;
 
@@ -762,8 +726,8 @@ std::vector<Picture> pictures(Face& face)
                        drawGlyph(p, Glyph::Mini, false);
                        drawGlyph(p, Glyph::Close, false);
                    }});
-    out.push_back({QStringLiteral("FrmAbout"), QRect(QPoint(0, 0), aboutSize),
-                   [&f](QPainter& p) { drawAboutBackground(p, f); }});
+    out.push_back(
+        {QStringLiteral("FrmAbout"), QRect(QPoint(0, 0), aboutSize), [&f](QPainter& p) { drawAboutBackground(p, f); }});
 
     struct GlyphPicture {
         const char* name;
@@ -771,10 +735,10 @@ std::vector<Picture> pictures(Face& face)
         QRect rect;
         bool hover;
     };
-    for (const GlyphPicture& g : {GlyphPicture{"CloseU", Glyph::Close, closeGlyph, false},
-                                  GlyphPicture{"CloseM", Glyph::Close, closeGlyph, true},
-                                  GlyphPicture{"MiniU", Glyph::Mini, miniGlyph, false},
-                                  GlyphPicture{"MiniM", Glyph::Mini, miniGlyph, true}}) {
+    for (const GlyphPicture& g :
+         {GlyphPicture{"CloseU", Glyph::Close, closeGlyph, false},
+          GlyphPicture{"CloseM", Glyph::Close, closeGlyph, true}, GlyphPicture{"MiniU", Glyph::Mini, miniGlyph, false},
+          GlyphPicture{"MiniM", Glyph::Mini, miniGlyph, true}}) {
         out.push_back({QString::fromLatin1(g.name), g.rect, [&f, g](QPainter& p) {
                            drawMainBackground(p, f);
                            drawGlyph(p, g.glyph, g.hover);
@@ -790,8 +754,8 @@ std::vector<Picture> pictures(Face& face)
         {"Exit", Window::About, exitSlot, "Exit", Dash::None},
     }};
     for (const Button& b : buttons) {
-        for (auto [letter, state] : {std::pair{'U', State::Normal}, std::pair{'M', State::Hover},
-                                     std::pair{'D', State::Down}}) {
+        for (auto [letter, state] :
+             {std::pair{'U', State::Normal}, std::pair{'M', State::Hover}, std::pair{'D', State::Down}}) {
             QString name = QString::fromLatin1(b.name) + QLatin1Char(letter);
             if (b.dash == Dash::Off)
                 name += QStringLiteral("OFF");
@@ -806,16 +770,13 @@ std::vector<Picture> pictures(Face& face)
     return out;
 }
 
-bool save(const QImage& img, const QString& file)
-{
-    if (img.save(file, "PNG"))
-        return true;
+bool save(const QImage& img, const QString& file) {
+    if (img.save(file, "PNG")) return true;
     std::fprintf(stderr, "tovrel_draw_skin: cannot write %s\n", qPrintable(file));
     return false;
 }
 
-QImage renderIcon(int size, bool fullColour)
-{
+QImage renderIcon(int size, bool fullColour) {
     QImage img(size, size, QImage::Format_ARGB32_Premultiplied);
     img.fill(Qt::transparent);
     {
@@ -824,21 +785,18 @@ QImage renderIcon(int size, bool fullColour)
         p.scale(size / 32.0, size / 32.0);
         drawIcon(p);
     }
-    if (fullColour)
-        return img.convertToFormat(QImage::Format_ARGB32);
+    if (fullColour) return img.convertToFormat(QImage::Format_ARGB32);
     return toPalette(img);
 }
 
-int usage()
-{
+int usage() {
     std::fprintf(stderr, "usage: tovrel_draw_skin OUT_DIR [--font FILE]\n");
     return 2;
 }
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     // Pictures are drawn into memory; no display is needed or wanted.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
@@ -854,8 +812,7 @@ int main(int argc, char** argv)
         else
             return usage();
     }
-    if (outDir.isEmpty())
-        return usage();
+    if (outDir.isEmpty()) return usage();
 
     if (!QFile::exists(fontFile)) {
         std::fprintf(stderr,
@@ -866,8 +823,7 @@ int main(int argc, char** argv)
     }
     Face face(fontFile);
     if (!face.valid()) {
-        std::fprintf(stderr, "tovrel_draw_skin: %s is not a usable font file\n",
-                     qPrintable(fontFile));
+        std::fprintf(stderr, "tovrel_draw_skin: %s is not a usable font file\n", qPrintable(fontFile));
         return 1;
     }
 

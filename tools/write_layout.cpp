@@ -17,15 +17,14 @@ using namespace tovrel::shell::layout;
 int pixels(int twips) { return static_cast<int>(std::lround(static_cast<double>(twips) / TwipsPerPixel)); }
 
 template <std::size_t N>
-void table(std::string_view name, const std::array<Place, N>& places, int unit, bool last = false)
-{
+void table(std::string_view name, const std::array<Place, N>& places, int unit, bool last = false) {
     std::printf("  \"%.*s\": {", static_cast<int>(name.size()), name.data());
     const char* comma = "";
     for (const Place& p : places) {
         const auto [left, top, width, height] = p.box;
         const auto px = [unit](int v) { return unit == 1 ? v : pixels(v); };
-        std::printf("%s\n    \"%.*s\": [%d, %d, %d, %d]", comma, static_cast<int>(p.name.size()), p.name.data(), px(left),
-                    px(top), px(width), px(height));
+        std::printf("%s\n    \"%.*s\": [%d, %d, %d, %d]", comma, static_cast<int>(p.name.size()), p.name.data(),
+                    px(left), px(top), px(width), px(height));
         comma = ",";
     }
     std::printf("\n  }%s\n", last ? "" : ",");
@@ -33,8 +32,7 @@ void table(std::string_view name, const std::array<Place, N>& places, int unit, 
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc != 2 || std::freopen(argv[1], "w", stdout) == nullptr) {
         std::fprintf(stderr, "usage: %s LAYOUT.json\n", argv[0]);
         return 2;
@@ -42,10 +40,11 @@ int main(int argc, char** argv)
     std::printf("{\n");
     table("main", Main, 1);
     table("about", About, TwipsPerPixel);
-    std::printf("  \"window\": {\"width\": %d, \"design_height\": %d, \"collapsed_height\": %d, "
-                "\"expanded_height\": %d, \"about_height\": %d, \"left\": %d, \"top\": %d},\n",
-                pixels(WindowWidth), pixels(MainHeight), pixels(CollapsedHeight), pixels(ExpandedHeight),
-                pixels(AboutHeight), pixels(WindowLeft), pixels(WindowTop));
+    std::printf(
+        "  \"window\": {\"width\": %d, \"design_height\": %d, \"collapsed_height\": %d, "
+        "\"expanded_height\": %d, \"about_height\": %d, \"left\": %d, \"top\": %d},\n",
+        pixels(WindowWidth), pixels(MainHeight), pixels(CollapsedHeight), pixels(ExpandedHeight), pixels(AboutHeight),
+        pixels(WindowLeft), pixels(WindowTop));
     std::printf("  \"skin\": {\"main\": [%d, %d], \"about\": [%d, %d]}\n}\n", MainSkin.width, MainSkin.height,
                 AboutSkin.width, AboutSkin.height);
     return std::fclose(stdout) == 0 ? 0 : 1;

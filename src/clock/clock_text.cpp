@@ -2,7 +2,6 @@
 
 #include "clock/clock_text.h"
 
-
 namespace tovrel::clock {
 
 bool FormatIsTwelveHour(std::string_view timeFormat) {

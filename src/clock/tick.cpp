@@ -50,8 +50,8 @@ void FrmTovrel::Timer_Timer() {
     LblRealTime.setCaption(CurrentTimeText);
     const bool skipped = alarmMinuteSkipped(clockText);
 
-    if (LblAlarmTime.Caption() == LblRealTime.Caption() && LblMP3.Caption() != NoFileSelected &&
-        Ringing == False && AlarmArmed == True) {
+    if (LblAlarmTime.Caption() == LblRealTime.Caption() && LblMP3.Caption() != NoFileSelected && Ringing == False &&
+        AlarmArmed == True) {
         fireAlarm();
         return;
     }

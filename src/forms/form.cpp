@@ -68,7 +68,9 @@ void Label::setCaption(std::string_view caption) {
 }
 
 ScrollBar::ScrollBar(Form& form, std::string name, Rect rect, Range range, int tabIndex)
-    : Element(form, std::move(name), ElementKind::ScrollBar, rect), range_(range), value_(range.value),
+    : Element(form, std::move(name), ElementKind::ScrollBar, rect),
+      range_(range),
+      value_(range.value),
       tabIndex_(tabIndex) {
     if (range.min > range.max || range.value < range.min || range.value > range.max)
         throw std::invalid_argument("scroll bar " + this->name() + ": value outside its range");
@@ -76,9 +78,8 @@ ScrollBar::ScrollBar(Form& form, std::string name, Rect rect, Range range, int t
 
 void ScrollBar::setValue(int value) {
     if (value < range_.min || value > range_.max)
-        throw std::out_of_range("Invalid property value: " + name() + ".Value = " + std::to_string(value) +
-                                " (range " + std::to_string(range_.min) + " to " + std::to_string(range_.max) +
-                                ")");
+        throw std::out_of_range("Invalid property value: " + name() + ".Value = " + std::to_string(value) + " (range " +
+                                std::to_string(range_.min) + " to " + std::to_string(range_.max) + ")");
     const auto v = static_cast<std::int16_t>(value);
     if (v == value_) return;
     value_ = v;
@@ -89,7 +90,10 @@ void ScrollBar::setValue(int value) {
 Line::Line(Form& form, std::string name, float x1, float y1, float x2, float y2)
     : Element(form, std::move(name), ElementKind::Line,
               Rect{std::fmin(x1, x2), std::fmin(y1, y2), std::fabs(x2 - x1), std::fabs(y2 - y1)}),
-      x1_(x1), y1_(y1), x2_(x2), y2_(y2) {}
+      x1_(x1),
+      y1_(y1),
+      x2_(x2),
+      y2_(y2) {}
 
 void Line::set(float& field, float v) {
     if (!std::isfinite(v)) throw std::domain_error("Invalid property value: " + name() + " end is not a number");
@@ -145,16 +149,16 @@ Rect ImageButton::rect() const {
 // -------------------------------------------------------------------- form
 
 Form::Form(FormDesign design)
-    : design_(std::move(design)), left_(design_.leftTwips), top_(design_.topTwips),
+    : design_(std::move(design)),
+      left_(design_.leftTwips),
+      top_(design_.topTwips),
       height_(design_.clientHeightTwips) {}
 
 Form::~Form() {
     if (observer_ != nullptr) observer_->formDestroyed();
 }
 
-float Form::fromPixels(float pixels) const {
-    return design_.scale == ScaleMode::Twip ? pixelsToTwips(pixels) : pixels;
-}
+float Form::fromPixels(float pixels) const { return design_.scale == ScaleMode::Twip ? pixelsToTwips(pixels) : pixels; }
 
 Element* Form::find(std::string_view name) const {
     for (const auto& e : elements_)

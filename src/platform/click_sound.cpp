@@ -40,16 +40,15 @@ struct PlaybackJob {
     bool reachedServer = false;
 };
 
-void playOnServer(PlaybackJob& job)
-{
+void playOnServer(PlaybackJob& job) {
     pa_sample_spec format{};
     format.format = PA_SAMPLE_S16NE;
     format.rate = static_cast<std::uint32_t>(job.sound.sampleRate);
     format.channels = static_cast<std::uint8_t>(job.sound.channels);
 
     int error = 0;
-    pa_simple* stream = pa_simple_new(nullptr, "MP3 Tovrel", PA_STREAM_PLAYBACK, nullptr, "Click", &format, nullptr,
-                                      nullptr, &error);
+    pa_simple* stream =
+        pa_simple_new(nullptr, "MP3 Tovrel", PA_STREAM_PLAYBACK, nullptr, "Click", &format, nullptr, nullptr, &error);
     if (stream != nullptr) {
         {
             const std::lock_guard lock(job.mutex);
@@ -73,8 +72,7 @@ void playOnServer(PlaybackJob& job)
     job.finished.notify_all();
 }
 
-std::vector<std::filesystem::path> xdgDataDirs()
-{
+std::vector<std::filesystem::path> xdgDataDirs() {
     std::vector<std::filesystem::path> dirs;
     if (const char* home = std::getenv("XDG_DATA_HOME"); home != nullptr && *home != '\0') {
         dirs.emplace_back(home);
@@ -93,18 +91,15 @@ std::vector<std::filesystem::path> xdgDataDirs()
 
 }  // namespace
 
-std::int64_t PcmSound::frames() const
-{
+std::int64_t PcmSound::frames() const {
     return channels > 0 ? static_cast<std::int64_t>(samples.size()) / channels : 0;
 }
 
-std::chrono::milliseconds PcmSound::duration() const
-{
+std::chrono::milliseconds PcmSound::duration() const {
     return sampleRate > 0 ? std::chrono::milliseconds(frames() * 1000 / sampleRate) : std::chrono::milliseconds(0);
 }
 
-std::optional<PcmSound> decodeSoundFile(const std::string& path)
-{
+std::optional<PcmSound> decodeSoundFile(const std::string& path) {
     // Only regular files: opening a pipe or a device could block for ever.
     std::error_code error;
     if (path.empty() || !std::filesystem::is_regular_file(path, error)) {
@@ -140,8 +135,7 @@ std::optional<PcmSound> decodeSoundFile(const std::string& path)
     return sound;
 }
 
-std::optional<std::string> desktopBellFile()
-{
+std::optional<std::string> desktopBellFile() {
     for (const auto& dir : xdgDataDirs()) {
         for (const char* name : {"bell.oga", "bell.ogg", "bell.wav"}) {
             const auto candidate = dir / "sounds/freedesktop/stereo" / name;
@@ -154,8 +148,7 @@ std::optional<std::string> desktopBellFile()
     return std::nullopt;
 }
 
-PcmSound builtInBeep()
-{
+PcmSound builtInBeep() {
     constexpr int kRate = 44100;
     constexpr double kHz = 1000.0;
     constexpr int kFrames = kRate * 150 / 1000;
@@ -165,16 +158,15 @@ PcmSound builtInBeep()
     beep.sampleRate = kRate;
     beep.samples.reserve(kFrames);
     for (int i = 0; i < kFrames; ++i) {
-        const double ramp = std::min({1.0, static_cast<double>(i) / kRampFrames,
-                                      static_cast<double>(kFrames - 1 - i) / kRampFrames});
+        const double ramp =
+            std::min({1.0, static_cast<double>(i) / kRampFrames, static_cast<double>(kFrames - 1 - i) / kRampFrames});
         const double value = 0.4 * ramp * std::sin(2.0 * std::numbers::pi * kHz * i / kRate);
         beep.samples.push_back(static_cast<std::int16_t>(std::lround(value * 32767.0)));
     }
     return beep;
 }
 
-void QtClickSound::play(const std::string& path)
-{
+void QtClickSound::play(const std::string& path) {
     last_ = {};
     std::optional<PcmSound> sound = decodeSoundFile(path);
     Source source = Source::File;

@@ -34,8 +34,7 @@ SystemClockReading readSystemClock() {
             static_cast<std::int32_t>(localSeconds / SecondsADay)};
 }
 
-QtDesktop::QtDesktop(QString programDirectory)
-    : directory_(std::move(programDirectory)), icon_(SkinLibrary::icon()) {}
+QtDesktop::QtDesktop(QString programDirectory) : directory_(std::move(programDirectory)), icon_(SkinLibrary::icon()) {}
 
 QtDesktop::~QtDesktop() = default;
 

@@ -12,13 +12,9 @@ namespace tovrel::platform {
 
 QtFileDialog::QtFileDialog(QWidget* parent) : parent_(parent) {}
 
-void QtFileDialog::setFlags(std::int32_t flags)
-{
-    flags_ = flags;
-}
+void QtFileDialog::setFlags(std::int32_t flags) { flags_ = flags; }
 
-void QtFileDialog::configure(QFileDialog& dialog) const
-{
+void QtFileDialog::configure(QFileDialog& dialog) const {
     dialog.setWindowTitle(QString::fromLatin1(kTitle));
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setOption(QFileDialog::ReadOnly, false);
@@ -28,8 +24,7 @@ void QtFileDialog::configure(QFileDialog& dialog) const
     dialog.selectFile(chosen() ? QFileInfo(fileName_).fileName() : fileName_);
 }
 
-void QtFileDialog::showOpen()
-{
+void QtFileDialog::showOpen() {
     // Every run starts in the user's home folder; once a file is chosen, the
     // dialog opens where it came from. It is created right there, so that
     // its Back button does not lead to the program's working folder.
@@ -44,9 +39,6 @@ void QtFileDialog::showOpen()
     }
 }
 
-std::string QtFileDialog::fileName() const
-{
-    return fileName_.toStdString();
-}
+std::string QtFileDialog::fileName() const { return fileName_.toStdString(); }
 
 }  // namespace tovrel::platform

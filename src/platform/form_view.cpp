@@ -6,18 +6,18 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QGuiApplication>
-#include <QWindow>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QWindow>
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 
-#include <xcb/xcb.h>
 #include <xcb/shape.h>
+#include <xcb/xcb.h>
 
 namespace tovrel::platform {
 
@@ -203,8 +203,8 @@ void FormView::applyOutline() {
     for (const QRect& r : outline(ratio))
         rects.push_back({static_cast<std::int16_t>(r.x()), static_cast<std::int16_t>(r.y()),
                          static_cast<std::uint16_t>(r.width()), static_cast<std::uint16_t>(r.height())});
-    xcb_shape_rectangles(x11->connection(), XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, XCB_CLIP_ORDERING_UNSORTED,
-                         window, 0, 0, static_cast<std::uint32_t>(rects.size()), rects.data());
+    xcb_shape_rectangles(x11->connection(), XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, XCB_CLIP_ORDERING_UNSORTED, window,
+                         0, 0, static_cast<std::uint32_t>(rects.size()), rects.data());
     xcb_flush(x11->connection());
 }
 

@@ -34,8 +34,7 @@ constexpr double kToneLevel = 0.5;
 constexpr int kToneFramesPerBuffer = 1024;
 
 // The tone's value in [-1, 1] at the given frame.
-double toneAt(std::int64_t frame)
-{
+double toneAt(std::int64_t frame) {
     const double t = static_cast<double>(frame) / kToneRate;
     const double inCycle = std::fmod(t, GstMediaPlayer::kToneCycleSeconds);
     if (inCycle >= kBeepsPerCycle * kBeepPeriodSeconds) {
@@ -53,8 +52,7 @@ double toneAt(std::int64_t frame)
 }
 
 // Feeds the tone into the pipeline's app source, on its streaming thread.
-void pushTone(GstAppSrc* source, guint, gpointer data)
-{
+void pushTone(GstAppSrc* source, guint, gpointer data) {
     auto* frame = static_cast<std::int64_t*>(data);
     GstBuffer* buffer = gst_buffer_new_allocate(nullptr, kToneFramesPerBuffer * sizeof(gint16), nullptr);
     GstMapInfo map;
@@ -77,17 +75,13 @@ void pushTone(GstAppSrc* source, guint, gpointer data)
 
 // Whether the path names a file that can be opened for reading at all;
 // what is in it is for GStreamer's type finding to say.
-bool readableFile(const std::string& path)
-{
+bool readableFile(const std::string& path) {
     struct stat info {};
     return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
            ::access(path.c_str(), R_OK) == 0;
 }
 
-double seconds(gint64 nanoseconds)
-{
-    return static_cast<double>(nanoseconds) / static_cast<double>(GST_SECOND);
-}
+double seconds(gint64 nanoseconds) { return static_cast<double>(nanoseconds) / static_cast<double>(GST_SECOND); }
 
 }  // namespace
 
@@ -108,8 +102,7 @@ class GstMediaPlayer::Worker {
 public:
     Worker() : context_(g_main_context_new()), loop_(g_main_loop_new(context_, FALSE)) {}
 
-    ~Worker()
-    {
+    ~Worker() {
         g_main_loop_unref(loop_);
         g_main_context_unref(context_);
     }
@@ -120,8 +113,7 @@ public:
     // ---- called on the UI thread
 
     // Runs the job on the worker's thread, after the jobs posted before it.
-    void post(std::function<void()> job)
-    {
+    void post(std::function<void()> job) {
         GSource* idle = g_idle_source_new();
         g_source_set_callback(
             idle,
@@ -136,8 +128,7 @@ public:
     }
 
     // A new playback (or none): what the worker reports from now on is about it.
-    std::uint64_t begin()
-    {
+    std::uint64_t begin() {
         const std::lock_guard lock(mutex_);
         reported_ = {};
         return ++generation_;
@@ -149,15 +140,13 @@ public:
         bool tone = false;
     };
 
-    Report report() const
-    {
+    Report report() const {
         const std::lock_guard lock(mutex_);
         return reported_;
     }
 
     // Asks the thread to end and waits up to `patience` for it.
-    bool end(std::chrono::milliseconds patience)
-    {
+    bool end(std::chrono::milliseconds patience) {
         post([this] { g_main_loop_quit(loop_); });
         std::unique_lock lock(mutex_);
         return ended_cv_.wait_for(lock, patience, [this] { return ended_; });
@@ -165,8 +154,7 @@ public:
 
     // ---- the worker's thread
 
-    void run()
-    {
+    void run() {
         g_main_context_push_thread_default(context_);
         static std::once_flag initialised;
         static bool ready = false;
@@ -196,8 +184,7 @@ public:
         ended_cv_.notify_all();
     }
 
-    void start(std::uint64_t generation, const std::string& path)
-    {
+    void start(std::uint64_t generation, const std::string& path) {
         if (generation != current()) {
             return;  // stopped again before it could start
         }
@@ -208,8 +195,7 @@ public:
         startSource();
     }
 
-    void stopPlayback()
-    {
+    void stopPlayback() {
         cancel(retry_);
         cancel(poll_);
         active_ = 0;
@@ -219,22 +205,19 @@ public:
 private:
     enum class Phase { Idle, Prerolling, Playing };
 
-    std::uint64_t current() const
-    {
+    std::uint64_t current() const {
         const std::lock_guard lock(mutex_);
         return generation_;
     }
 
-    void publish(const Report& report)
-    {
+    void publish(const Report& report) {
         const std::lock_guard lock(mutex_);
         if (active_ == generation_) {
             reported_ = report;
         }
     }
 
-    static void cancel(GSource*& source)
-    {
+    static void cancel(GSource*& source) {
         if (source != nullptr) {
             g_source_destroy(source);
             g_source_unref(source);
@@ -242,16 +225,14 @@ private:
         }
     }
 
-    GSource* every(guint milliseconds, gboolean (*callback)(gpointer))
-    {
+    GSource* every(guint milliseconds, gboolean (*callback)(gpointer)) {
         GSource* timer = g_timeout_source_new(milliseconds);
         g_source_set_callback(timer, callback, this, nullptr);
         g_source_attach(timer, context_);
         return timer;
     }
 
-    bool buildOutput()
-    {
+    bool buildOutput() {
         pipeline_ = gst_pipeline_new("alarm");
         convert_ = gst_element_factory_make("audioconvert", nullptr);
         GstElement* resample = gst_element_factory_make("audioresample", nullptr);
@@ -287,8 +268,7 @@ private:
     }
 
     // Drops what the pipeline said about what was there before.
-    void flushBus()
-    {
+    void flushBus() {
         GstBus* bus = gst_element_get_bus(pipeline_);
         gst_bus_set_flushing(bus, TRUE);
         gst_bus_set_flushing(bus, FALSE);
@@ -296,8 +276,7 @@ private:
     }
 
     // Back to rest: no source, no connection.
-    void removeSource()
-    {
+    void removeSource() {
         phase_ = Phase::Idle;
         if (pipeline_ == nullptr) {
             return;
@@ -311,8 +290,7 @@ private:
         flushBus();
     }
 
-    void startSource()
-    {
+    void startSource() {
         removeSource();
         if (pipeline_ == nullptr) {
             return;
@@ -332,7 +310,8 @@ private:
                 return G_SOURCE_CONTINUE;
             });
         }
-        if (gst_element_set_state(pipeline_, tone_ ? GST_STATE_PLAYING : GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
+        if (gst_element_set_state(pipeline_, tone_ ? GST_STATE_PLAYING : GST_STATE_PAUSED) ==
+            GST_STATE_CHANGE_FAILURE) {
             GstBus* bus = gst_element_get_bus(pipeline_);
             GstMessage* error = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
             gst_object_unref(bus);
@@ -345,8 +324,7 @@ private:
 
     // The file, decoded by whatever GStreamer finds for it. Only an audio
     // stream is linked on.
-    GstElement* makeFileSource()
-    {
+    GstElement* makeFileSource() {
         GstElement* bin = gst_bin_new("file");
         GstElement* file = gst_element_factory_make("filesrc", nullptr);
         GstElement* decode = gst_element_factory_make("decodebin", nullptr);
@@ -368,8 +346,9 @@ private:
                              if (caps == nullptr) {
                                  caps = gst_pad_query_caps(pad, nullptr);
                              }
-                             const bool audio = caps != nullptr && gst_caps_get_size(caps) > 0 &&
-                                                g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "audio/");
+                             const bool audio =
+                                 caps != nullptr && gst_caps_get_size(caps) > 0 &&
+                                 g_str_has_prefix(gst_structure_get_name(gst_caps_get_structure(caps, 0)), "audio/");
                              if (caps != nullptr) {
                                  gst_caps_unref(caps);
                              }
@@ -386,14 +365,14 @@ private:
         return bin;
     }
 
-    GstElement* makeTone()
-    {
+    GstElement* makeTone() {
         GstElement* source = gst_element_factory_make("appsrc", "tone");
         if (source == nullptr) {
             return nullptr;
         }
-        GstCaps* caps = gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "S16LE", "rate", G_TYPE_INT, kToneRate,
-                                            "channels", G_TYPE_INT, 1, "layout", G_TYPE_STRING, "interleaved", nullptr);
+        GstCaps* caps =
+            gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "S16LE", "rate", G_TYPE_INT, kToneRate,
+                                "channels", G_TYPE_INT, 1, "layout", G_TYPE_STRING, "interleaved", nullptr);
         g_object_set(source, "caps", caps, "format", GST_FORMAT_TIME, "max-bytes",
                      static_cast<guint64>(4 * kToneFramesPerBuffer * sizeof(gint16)), nullptr);
         gst_caps_unref(caps);
@@ -404,26 +383,25 @@ private:
         return source;
     }
 
-    void onMessage(GstMessage* message)
-    {
+    void onMessage(GstMessage* message) {
         if (phase_ == Phase::Idle) {
             return;
         }
         switch (GST_MESSAGE_TYPE(message)) {
-        case GST_MESSAGE_ERROR:
-            failed(GST_MESSAGE_SRC(message));
-            break;
-        case GST_MESSAGE_ASYNC_DONE:
-            if (phase_ == Phase::Prerolling && !tone_) {
-                prerolled();
-            }
-            break;
-        case GST_MESSAGE_SEGMENT_DONE:
-        case GST_MESSAGE_EOS:
-            endOfRound(message);
-            break;
-        default:
-            break;
+            case GST_MESSAGE_ERROR:
+                failed(GST_MESSAGE_SRC(message));
+                break;
+            case GST_MESSAGE_ASYNC_DONE:
+                if (phase_ == Phase::Prerolling && !tone_) {
+                    prerolled();
+                }
+                break;
+            case GST_MESSAGE_SEGMENT_DONE:
+            case GST_MESSAGE_EOS:
+                endOfRound(message);
+                break;
+            default:
+                break;
         }
     }
 
@@ -433,8 +411,7 @@ private:
     // round that ended some other way) the pipeline is flushed first. A file
     // with next to no sound in it would only spin here: it counts as one
     // that cannot be played.
-    void endOfRound(GstMessage* message)
-    {
+    void endOfRound(GstMessage* message) {
         gint64 end = 0;
         GstSeekFlags flags = GST_SEEK_FLAG_NONE;
         if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_SEGMENT_DONE) {
@@ -453,8 +430,7 @@ private:
     // that length leaves out the encoder's padding; a round that ran on to
     // the end of the last frame would put that much silence between two
     // rounds. False when the file is too short to go round with.
-    bool seekToStart(GstSeekFlags flags, gint64 end = -1)
-    {
+    bool seekToStart(GstSeekFlags flags, gint64 end = -1) {
         gint64 length = 0;
         if (!gst_element_query_duration(pipeline_, GST_FORMAT_TIME, &length) || length <= 0) {
             length = end;
@@ -470,11 +446,11 @@ private:
 
     // The file's first sound is waiting at the sink. Looping needs a segment
     // seek, which needs the pipeline prerolled; then it plays.
-    void prerolled()
-    {
+    void prerolled() {
         GstPad* sinkPad = gst_element_get_static_pad(convert_, "sink");
         GstPad* peer = gst_pad_get_peer(sinkPad);
-        GstPad* target = peer != nullptr && GST_IS_GHOST_PAD(peer) ? gst_ghost_pad_get_target(GST_GHOST_PAD(peer)) : nullptr;
+        GstPad* target =
+            peer != nullptr && GST_IS_GHOST_PAD(peer) ? gst_ghost_pad_get_target(GST_GHOST_PAD(peer)) : nullptr;
         const bool audio = target != nullptr;
         for (GstPad* pad : {sinkPad, peer, target}) {
             if (pad != nullptr) {
@@ -490,8 +466,7 @@ private:
         refresh();
     }
 
-    void fallBackToTone()
-    {
+    void fallBackToTone() {
         tone_ = true;
         startSource();
     }
@@ -499,11 +474,9 @@ private:
     // Something failed. The file's fault sounds the tone at once; the
     // output's (no sound server, or it went away) is tried again in a
     // while, so that the alarm is heard as soon as a server answers.
-    void failed(GstObject* origin)
-    {
+    void failed(GstObject* origin) {
         const bool output = origin == nullptr || origin == GST_OBJECT(sink_) ||
-                            gst_object_has_as_ancestor(origin, GST_OBJECT(sink_)) ||
-                            GST_STATE(sink_) < GST_STATE_READY;
+                            gst_object_has_as_ancestor(origin, GST_OBJECT(sink_)) || GST_STATE(sink_) < GST_STATE_READY;
         if (!output && !tone_) {
             fallBackToTone();
             return;
@@ -523,8 +496,7 @@ private:
     }
 
     // Reads the playing position and length for the UI thread.
-    void refresh()
-    {
+    void refresh() {
         if (phase_ == Phase::Idle) {
             return;
         }
@@ -565,26 +537,20 @@ private:
     bool tone_ = false;
 };
 
-GstMediaPlayer::GstMediaPlayer() : worker_(std::make_shared<Worker>())
-{
+GstMediaPlayer::GstMediaPlayer() : worker_(std::make_shared<Worker>()) {
     // The thread keeps the worker alive; see the destructor.
     std::thread([worker = worker_] { worker->run(); }).detach();
 }
 
-GstMediaPlayer::~GstMediaPlayer()
-{
+GstMediaPlayer::~GstMediaPlayer() {
     // A worker held up by a sound server that never answers is left to the
     // end of the process rather than holding up the program's exit.
     worker_->end(std::chrono::seconds(1));
 }
 
-void GstMediaPlayer::setMediaFile(const std::string& path)
-{
-    path_ = path;
-}
+void GstMediaPlayer::setMediaFile(const std::string& path) { path_ = path; }
 
-void GstMediaPlayer::play()
-{
+void GstMediaPlayer::play() {
     if (playing_) {
         if (path_ == playingPath_) {
             return;
@@ -597,8 +563,7 @@ void GstMediaPlayer::play()
     worker_->post([worker = worker_.get(), generation, path = playingPath_] { worker->start(generation, path); });
 }
 
-void GstMediaPlayer::stop()
-{
+void GstMediaPlayer::stop() {
     if (!playing_) {
         return;
     }
@@ -607,19 +572,10 @@ void GstMediaPlayer::stop()
     worker_->post([worker = worker_.get()] { worker->stopPlayback(); });
 }
 
-double GstMediaPlayer::length()
-{
-    return worker_->report().length;
-}
+double GstMediaPlayer::length() { return worker_->report().length; }
 
-double GstMediaPlayer::position()
-{
-    return worker_->report().position;
-}
+double GstMediaPlayer::position() { return worker_->report().position; }
 
-bool GstMediaPlayer::playingFallbackTone() const
-{
-    return worker_->report().tone;
-}
+bool GstMediaPlayer::playingFallbackTone() const { return worker_->report().tone; }
 
 }  // namespace tovrel::platform

@@ -23,7 +23,8 @@ const QPixmap& SkinLibrary::picture(const QString& name, qreal devicePixelRatio)
     auto it = cache_.find(key);
     if (it != cache_.end()) return *it;
     qreal ratio = 1.0;
-    const QString path = qt_findAtNxFile(QStringLiteral(":/skin/") + name + QStringLiteral(".png"), devicePixelRatio, &ratio);
+    const QString path =
+        qt_findAtNxFile(QStringLiteral(":/skin/") + name + QStringLiteral(".png"), devicePixelRatio, &ratio);
     QPixmap pixmap;
     if (!pixmap.load(path)) throw std::runtime_error("The program has no picture " + name.toStdString());
     pixmap.setDevicePixelRatio(ratio);

@@ -2,15 +2,14 @@
 
 #include "platform/tray_icon.h"
 
+#include <qpa/qplatformnativeinterface.h>
 #include <QAction>
 #include <QGuiApplication>
 #include <QString>
-#include <qpa/qplatformnativeinterface.h>
 
 namespace tovrel::platform {
 
-QtTrayIcon::QtTrayIcon(const QIcon& icon, QObject* parent) : QObject(parent), icon_(icon)
-{
+QtTrayIcon::QtTrayIcon(const QIcon& icon, QObject* parent) : QObject(parent), icon_(icon) {
     icon_.setToolTip(QString::fromLatin1(kToolTip));
     QAction* show = menu_.addAction(QString::fromLatin1(kShowEntry));
     connect(show, &QAction::triggered, this, &QtTrayIcon::raiseClick);
@@ -31,13 +30,9 @@ QtTrayIcon::QtTrayIcon(const QIcon& icon, QObject* parent) : QObject(parent), ic
     }
 }
 
-void QtTrayIcon::add()
-{
-    icon_.show();
-}
+void QtTrayIcon::add() { icon_.show(); }
 
-void QtTrayIcon::remove()
-{
+void QtTrayIcon::remove() {
     if (!icon_.isVisible()) {
         return;
     }
@@ -48,13 +43,9 @@ void QtTrayIcon::remove()
     QGuiApplication::sync();
 }
 
-bool QtTrayIcon::isAvailable() const
-{
-    return QSystemTrayIcon::isSystemTrayAvailable();
-}
+bool QtTrayIcon::isAvailable() const { return QSystemTrayIcon::isSystemTrayAvailable(); }
 
-void QtTrayIcon::notificationAreaChanged()
-{
+void QtTrayIcon::notificationAreaChanged() {
     const bool available = isAvailable();
     if (available == available_) {
         return;
@@ -65,8 +56,7 @@ void QtTrayIcon::notificationAreaChanged()
     }
 }
 
-void QtTrayIcon::raiseClick()
-{
+void QtTrayIcon::raiseClick() {
     if (Click) {
         Click();
     }

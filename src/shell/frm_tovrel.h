@@ -22,8 +22,7 @@ inline constexpr float CollapsedHeight = layout::CollapsedHeight;
 inline constexpr float ExpandedHeight = layout::ExpandedHeight;
 
 // An element's rectangle from its place in the layout.
-constexpr forms::Rect placed(layout::Box box)
-{
+constexpr forms::Rect placed(layout::Box box) {
     return {static_cast<float>(box.left), static_cast<float>(box.top), static_cast<float>(box.width),
             static_cast<float>(box.height)};
 }

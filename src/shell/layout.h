@@ -28,21 +28,14 @@ struct Place {
 // The main window, in pixels from its top-left corner. The images of a
 // button share one box, named by the button's word.
 inline constexpr std::array Main{
-    Place{"Alarm", {203, 56, 142, 41}},
-    Place{"Snooze", {48, 123, 189, 36}},
-    Place{"Setting", {237, 124, 105, 35}},
-    Place{"Browse", {267, 203, 103, 40}},
-    Place{"Mini", {316, 12, 16, 16}},
-    Place{"Close", {332, 12, 16, 15}},
-    Place{"ScrlAlarmChg", {108, 263, 237, 17}},
-    Place{"ScrlSnooze", {179, 312, 166, 17}},
-    Place{"LblRealTime", {59, 53, 109, 25}},
-    Place{"LblAlarmStatus", {87, 83, 26, 15}},
-    Place{"LblAlarmTime", {120, 83, 70, 17}},
-    Place{"LblMP3", {41, 215, 213, 14}},
-    Place{"LblAlarm", {40, 265, 34, 14}},
-    Place{"LblSnooze", {40, 314, 97, 13}},
-    Place{"Shape1", {34, 12, 323, 164}},  // the top panel
+    Place{"Alarm", {203, 56, 142, 41}},         Place{"Snooze", {48, 123, 189, 36}},
+    Place{"Setting", {237, 124, 105, 35}},      Place{"Browse", {267, 203, 103, 40}},
+    Place{"Mini", {316, 12, 16, 16}},           Place{"Close", {332, 12, 16, 15}},
+    Place{"ScrlAlarmChg", {108, 263, 237, 17}}, Place{"ScrlSnooze", {179, 312, 166, 17}},
+    Place{"LblRealTime", {59, 53, 109, 25}},    Place{"LblAlarmStatus", {87, 83, 26, 15}},
+    Place{"LblAlarmTime", {120, 83, 70, 17}},   Place{"LblMP3", {41, 215, 213, 14}},
+    Place{"LblAlarm", {40, 265, 34, 14}},       Place{"LblSnooze", {40, 314, 97, 13}},
+    Place{"Shape1", {34, 12, 323, 164}},   // the top panel
     Place{"Shape2", {10, 190, 369, 165}},  // the settings panel
     Place{"Player", {432, 68, 25, 25}},    // never shown, outside the window
 };
@@ -73,8 +66,7 @@ inline constexpr Box AboutSkin{0, 0, 388, 189};
 
 // The box of a named place; a name not in the table does not compile.
 template <std::size_t N>
-consteval Box of(const std::array<Place, N>& table, std::string_view name)
-{
+consteval Box of(const std::array<Place, N>& table, std::string_view name) {
     for (const Place& place : table) {
         if (place.name == name) {
             return place.box;

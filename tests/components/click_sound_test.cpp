@@ -31,8 +31,7 @@ constexpr auto kExpectedOverrun = 600ms;
 
 class ClickSoundAtSink : public tovrel::testing::SoundServerTest {
 protected:
-    std::chrono::milliseconds timedPlay(const QString& path)
-    {
+    std::chrono::milliseconds timedPlay(const QString& path) {
         QElapsedTimer clock;
         clock.start();
         click.play(path.toStdString());
@@ -40,8 +39,7 @@ protected:
     }
 
     // What the desktop's default sound is here, and how long it lasts.
-    static std::pair<Source, std::chrono::milliseconds> defaultSound()
-    {
+    static std::pair<Source, std::chrono::milliseconds> defaultSound() {
         if (const auto bell = tovrel::platform::desktopBellFile()) {
             if (const auto sound = tovrel::platform::decodeSoundFile(*bell)) {
                 return {Source::DesktopBell, sound->duration()};
@@ -52,8 +50,7 @@ protected:
 
     // Plays something that is no sound and checks the default sound is
     // heard instead, within its own length plus the grace.
-    void expectDefaultSoundFor(const QString& path)
-    {
+    void expectDefaultSoundFor(const QString& path) {
         const auto [source, length] = defaultSound();
         SinkRecording recording(file("heard.wav"));
         ASSERT_TRUE(recording.started());
@@ -72,8 +69,7 @@ protected:
     QtClickSound click;
 };
 
-TEST_F(ClickSoundAtSink, PlaysAWaveFileWholeAndReturnsWhenItEnds)
-{
+TEST_F(ClickSoundAtSink, PlaysAWaveFileWholeAndReturnsWhenItEnds) {
     const QString wav = file("click.wav");
     ASSERT_TRUE(tovrel::testing::makeWav(wav, 0.6, 660, 22050, 2));
     SinkRecording recording(file("heard.wav"));
@@ -94,8 +90,7 @@ TEST_F(ClickSoundAtSink, PlaysAWaveFileWholeAndReturnsWhenItEnds)
     EXPECT_NEAR(heard->roughHz, 660, 30);
 }
 
-TEST_F(ClickSoundAtSink, PlaysTheProgramsClick)
-{
+TEST_F(ClickSoundAtSink, PlaysTheProgramsClick) {
     const QString wav = QStringLiteral(TOVREL_SOURCE_DIR "/assets/Tovrel.wav");
     const auto sound = tovrel::platform::decodeSoundFile(wav.toStdString());
     ASSERT_TRUE(sound) << "libsndfile cannot read the program's click";
@@ -109,13 +104,9 @@ TEST_F(ClickSoundAtSink, PlaysTheProgramsClick)
     EXPECT_LE(took, sound->duration() + kExpectedOverrun);
 }
 
-TEST_F(ClickSoundAtSink, MissingFileSoundsTheDesktopDefault)
-{
-    expectDefaultSoundFor(file("nowhere.wav"));
-}
+TEST_F(ClickSoundAtSink, MissingFileSoundsTheDesktopDefault) { expectDefaultSoundFor(file("nowhere.wav")); }
 
-TEST_F(ClickSoundAtSink, FileThatIsNoSoundSoundsTheDesktopDefault)
-{
+TEST_F(ClickSoundAtSink, FileThatIsNoSoundSoundsTheDesktopDefault) {
     QFile text(file("notes.wav"));
     ASSERT_TRUE(text.open(QIODevice::WriteOnly));
     text.write("RIFF? no, just a note to self\n");
@@ -123,9 +114,6 @@ TEST_F(ClickSoundAtSink, FileThatIsNoSoundSoundsTheDesktopDefault)
     expectDefaultSoundFor(text.fileName());
 }
 
-TEST_F(ClickSoundAtSink, FolderSoundsTheDesktopDefault)
-{
-    expectDefaultSoundFor(folder.path());
-}
+TEST_F(ClickSoundAtSink, FolderSoundsTheDesktopDefault) { expectDefaultSoundFor(folder.path()); }
 
 }  // namespace

@@ -35,8 +35,7 @@ struct PrivateServer {
     QProcess daemon;
     bool up = false;
 
-    bool start()
-    {
+    bool start() {
         if (!home.isValid() || !tovrel::testing::haveProgram("pulseaudio")) {
             return false;
         }
@@ -49,12 +48,11 @@ struct PrivateServer {
         daemon.setProcessEnvironment(environment);
         daemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         daemon.setStandardOutputFile(QProcess::nullDevice());
-        daemon.start("pulseaudio",
-                     {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=false", "--log-level=error",
-                      "--realtime=no", "--high-priority=no",
-                      "--load=module-native-protocol-unix socket=" + socket + " auth-anonymous=1",
-                      "--load=module-null-sink sink_name=first_sink norewinds=1",
-                      "--load=module-null-sink sink_name=second_sink norewinds=1"});
+        daemon.start("pulseaudio", {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=false",
+                                    "--log-level=error", "--realtime=no", "--high-priority=no",
+                                    "--load=module-native-protocol-unix socket=" + socket + " auth-anonymous=1",
+                                    "--load=module-null-sink sink_name=first_sink norewinds=1",
+                                    "--load=module-null-sink sink_name=second_sink norewinds=1"});
         if (!daemon.waitForStarted()) {
             return false;
         }
@@ -68,13 +66,11 @@ struct PrivateServer {
         return up && setDefault("first_sink");
     }
 
-    static bool setDefault(const QString& sink)
-    {
+    static bool setDefault(const QString& sink) {
         return tovrel::testing::run("pactl", {"set-default-sink", sink}, 5s) == 0;
     }
 
-    bool restart()
-    {
+    bool restart() {
         stop();
         up = false;
         return start();
@@ -82,8 +78,7 @@ struct PrivateServer {
 
     ~PrivateServer() { stop(); }
 
-    void stop()
-    {
+    void stop() {
         if (daemon.state() != QProcess::NotRunning) {
             daemon.terminate();
             if (!daemon.waitForFinished(5000)) {
@@ -98,8 +93,7 @@ PrivateServer* server = nullptr;
 
 class DefaultOutput : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         // scripts/test installs pulseaudio: a server that does not start is a fault.
         ASSERT_TRUE(server != nullptr && server->up) << "could not start a private PulseAudio server";
         ASSERT_TRUE(folder.isValid());
@@ -111,8 +105,7 @@ protected:
     // Plays the file, moves the default output to the second sink midway,
     // and checks nothing sounds at the first sink afterwards; what reached
     // the second sink is left in second.wav.
-    void playAndMoveTheDefault(const QString& path, bool tone)
-    {
+    void playAndMoveTheDefault(const QString& path, bool tone) {
         GstMediaPlayer player;
         player.setMediaFile(path.toStdString());
         player.play();
@@ -135,8 +128,7 @@ protected:
     QTemporaryDir folder;
 };
 
-TEST_F(DefaultOutput, FilePlaybackMovesToTheNewDefault)
-{
+TEST_F(DefaultOutput, FilePlaybackMovesToTheNewDefault) {
     const QString mp3 = file("song.mp3");
     ASSERT_TRUE(tovrel::testing::makeMp3(mp3, 1.0, 300));
     playAndMoveTheDefault(mp3, false);
@@ -146,8 +138,7 @@ TEST_F(DefaultOutput, FilePlaybackMovesToTheNewDefault)
     EXPECT_NEAR(heard->roughHz, 300, 15);
 }
 
-TEST_F(DefaultOutput, AlarmToneMovesToTheNewDefault)
-{
+TEST_F(DefaultOutput, AlarmToneMovesToTheNewDefault) {
     playAndMoveTheDefault(file("missing.mp3"), true);
     // Only the first beep's pitch means something; a stretch with pauses
     // in it has no single frequency.
@@ -159,8 +150,7 @@ TEST_F(DefaultOutput, AlarmToneMovesToTheNewDefault)
     EXPECT_GT(heard->seconds, 2.0) << "the tone did not go on at the new default";
 }
 
-TEST_F(DefaultOutput, AnAlarmAfterTheServerRestartedIsHeard)
-{
+TEST_F(DefaultOutput, AnAlarmAfterTheServerRestartedIsHeard) {
     // The sound server restarts between two alarms (an update, a new
     // log-in): the second alarm must not wait on what is left of the first.
     const QString mp3 = file("song.mp3");
@@ -185,8 +175,7 @@ TEST_F(DefaultOutput, AnAlarmAfterTheServerRestartedIsHeard)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }

@@ -35,8 +35,7 @@ using tovrel::platform::QtTrayIcon;
 // Runs `drive` on the Open dialog once it is up, from inside its modal loop.
 // Whatever modal window is still open after a while is rejected, so a
 // failing test cannot hang.
-void whenDialogOpens(const std::function<void(QFileDialog&)>& drive)
-{
+void whenDialogOpens(const std::function<void(QFileDialog&)>& drive) {
     auto* poll = new QTimer(qApp);
     poll->setInterval(20);
     QObject::connect(poll, &QTimer::timeout, poll, [poll, drive] {
@@ -60,8 +59,7 @@ void whenDialogOpens(const std::function<void(QFileDialog&)>& drive)
 }
 
 // Answers the next message box, from inside its modal loop; its text.
-std::shared_ptr<QString> whenMessageBoxOpens()
-{
+std::shared_ptr<QString> whenMessageBoxOpens() {
     auto text = std::make_shared<QString>();
     auto* poll = new QTimer(qApp);
     poll->setInterval(20);
@@ -79,14 +77,10 @@ std::shared_ptr<QString> whenMessageBoxOpens()
     return text;
 }
 
-QLineEdit* fileNameBox(QFileDialog& dialog)
-{
-    return dialog.findChild<QLineEdit*>("fileNameEdit");
-}
+QLineEdit* fileNameBox(QFileDialog& dialog) { return dialog.findChild<QLineEdit*>("fileNameEdit"); }
 
 // Types into the file name box and presses Enter, as a user would.
-void typeAndEnter(QFileDialog& dialog, const QString& text)
-{
+void typeAndEnter(QFileDialog& dialog, const QString& text) {
     QLineEdit* box = fileNameBox(dialog);
     ASSERT_NE(box, nullptr);
     // The dialog watches what is typed only while the box has the focus,
@@ -101,8 +95,7 @@ void typeAndEnter(QFileDialog& dialog, const QString& text)
 
 class OpenDialog : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(folder.isValid());
         song = QDir(folder.path()).filePath("wake up.mp3");
         QFile file(song);
@@ -115,13 +108,9 @@ protected:
     QtFileDialog dialog;
 };
 
-TEST_F(OpenDialog, StartsWithThePatternAsFileName)
-{
-    EXPECT_EQ(dialog.fileName(), "*.mp3");
-}
+TEST_F(OpenDialog, StartsWithThePatternAsFileName) { EXPECT_EQ(dialog.fileName(), "*.mp3"); }
 
-TEST_F(OpenDialog, IsQtsOwnMp3OpenDialogWithThePatternInTheNameBox)
-{
+TEST_F(OpenDialog, IsQtsOwnMp3OpenDialogWithThePatternInTheNameBox) {
     dialog.setFlags(7172);
     bool seen = false;
     whenDialogOpens([&seen](QFileDialog& shown) {
@@ -145,8 +134,7 @@ TEST_F(OpenDialog, IsQtsOwnMp3OpenDialogWithThePatternInTheNameBox)
     EXPECT_EQ(dialog.fileName(), "*.mp3") << "a cancel leaves the name alone";
 }
 
-TEST_F(OpenDialog, TypedPathAndEnterChooseTheFileAndTheNextOpenStartsThere)
-{
+TEST_F(OpenDialog, TypedPathAndEnterChooseTheFileAndTheNextOpenStartsThere) {
     dialog.setFlags(7172);
     whenDialogOpens([this](QFileDialog& shown) { typeAndEnter(shown, song); });
     dialog.showOpen();
@@ -163,8 +151,7 @@ TEST_F(OpenDialog, TypedPathAndEnterChooseTheFileAndTheNextOpenStartsThere)
     EXPECT_EQ(dialog.fileName(), song.toStdString()) << "a cancel keeps the last choice";
 }
 
-TEST_F(OpenDialog, AcceptsOnlyExistingFiles)
-{
+TEST_F(OpenDialog, AcceptsOnlyExistingFiles) {
     dialog.setFlags(7172);
     const QString missing = QDir(folder.path()).filePath("gone.mp3");
     bool stayedOpen = false;
@@ -182,8 +169,7 @@ TEST_F(OpenDialog, AcceptsOnlyExistingFiles)
     EXPECT_EQ(dialog.fileName(), "*.mp3");
 }
 
-TEST_F(OpenDialog, WithoutFileMustExistAnyNameIsTaken)
-{
+TEST_F(OpenDialog, WithoutFileMustExistAnyNameIsTaken) {
     dialog.setFlags(QtFileDialog::kHideReadOnly);
     const QString fresh = QDir(folder.path()).filePath("new.mp3");
     whenDialogOpens([&](QFileDialog& shown) {
@@ -194,8 +180,7 @@ TEST_F(OpenDialog, WithoutFileMustExistAnyNameIsTaken)
     EXPECT_EQ(dialog.fileName(), fresh.toStdString());
 }
 
-QIcon testIcon()
-{
+QIcon testIcon() {
     QPixmap picture(16, 16);
     picture.fill(Qt::red);
     return QIcon(picture);
@@ -206,21 +191,18 @@ protected:
     QtTrayIcon tray{testIcon()};
     int clicks = 0;
 
-    void countClicks()
-    {
+    void countClicks() {
         tray.Click = [this] { ++clicks; };
     }
 };
 
-TEST_F(TrayIcon, CarriesTheIconAndTheProgramNameAsTooltip)
-{
+TEST_F(TrayIcon, CarriesTheIconAndTheProgramNameAsTooltip) {
     EXPECT_EQ(tray.systemTrayIcon().toolTip(), "MP3 Tovrel");
     EXPECT_FALSE(tray.systemTrayIcon().icon().isNull());
     EXPECT_EQ(tray.systemTrayIcon().icon().pixmap(16).toImage().pixelColor(8, 8), QColor(Qt::red));
 }
 
-TEST_F(TrayIcon, AddShowsItAndRemoveHidesIt)
-{
+TEST_F(TrayIcon, AddShowsItAndRemoveHidesIt) {
     EXPECT_FALSE(tray.systemTrayIcon().isVisible());
     tray.add();
     EXPECT_TRUE(tray.systemTrayIcon().isVisible());
@@ -230,8 +212,7 @@ TEST_F(TrayIcon, AddShowsItAndRemoveHidesIt)
     EXPECT_FALSE(tray.systemTrayIcon().isVisible());
 }
 
-TEST_F(TrayIcon, OnlyASingleClickRaisesClick)
-{
+TEST_F(TrayIcon, OnlyASingleClickRaisesClick) {
     countClicks();
     tray.add();
     emit tray.systemTrayIcon().activated(QSystemTrayIcon::Trigger);
@@ -242,16 +223,14 @@ TEST_F(TrayIcon, OnlyASingleClickRaisesClick)
     EXPECT_EQ(clicks, 1);
 }
 
-TEST_F(TrayIcon, ClickWithoutHandlerIsHarmless)
-{
+TEST_F(TrayIcon, ClickWithoutHandlerIsHarmless) {
     tray.add();
     emit tray.systemTrayIcon().activated(QSystemTrayIcon::Trigger);
     tray.menu().actions().value(0)->trigger();
     SUCCEED();
 }
 
-TEST_F(TrayIcon, MenuHasOneShowEntryThatRaisesClick)
-{
+TEST_F(TrayIcon, MenuHasOneShowEntryThatRaisesClick) {
     countClicks();
     EXPECT_EQ(tray.systemTrayIcon().contextMenu(), &tray.menu());
     const auto actions = tray.menu().actions();

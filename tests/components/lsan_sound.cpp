@@ -10,8 +10,7 @@
 
 extern "C" const char* __lsan_default_suppressions();
 
-extern "C" const char* __lsan_default_suppressions()
-{
+extern "C" const char* __lsan_default_suppressions() {
     return "leak:libpulse.so.0\n"
            "leak:libgstpulseaudio.so\n";
 }

@@ -7,7 +7,4 @@
 
 extern "C" const char* __lsan_default_suppressions();
 
-extern "C" const char* __lsan_default_suppressions()
-{
-    return "leak:libdbus-1.so.3\n";
-}
+extern "C" const char* __lsan_default_suppressions() { return "leak:libdbus-1.so.3\n"; }

@@ -13,11 +13,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <chrono>
 #include <functional>
 #include <iostream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "platform/media_player.h"
@@ -39,8 +39,7 @@ constexpr auto kQuickStop = 250ms;
 constexpr int kFileHz = 300;
 constexpr int kToneHz = 880;
 
-std::chrono::milliseconds timed(const std::function<void()>& action)
-{
+std::chrono::milliseconds timed(const std::function<void()>& action) {
     QElapsedTimer clock;
     clock.start();
     action();
@@ -49,8 +48,7 @@ std::chrono::milliseconds timed(const std::function<void()>& action)
 
 class PlayerAtSink : public tovrel::testing::SoundServerTest {
 protected:
-    QString writeFile(const char* name, const QByteArray& bytes) const
-    {
+    QString writeFile(const char* name, const QByteArray& bytes) const {
         QFile out(file(name));
         EXPECT_TRUE(out.open(QIODevice::WriteOnly));
         out.write(bytes);
@@ -59,8 +57,7 @@ protected:
 
     // Plays what is set for a while, recording the sink, and stops.
     // Returns how long stop() took.
-    std::chrono::milliseconds playRecorded(std::chrono::milliseconds time)
-    {
+    std::chrono::milliseconds playRecorded(std::chrono::milliseconds time) {
         SinkRecording recording(file("heard.wav"));
         EXPECT_TRUE(recording.started());
         player.play();
@@ -72,8 +69,7 @@ protected:
     }
 
     // The built-in tone is playing and can be heard.
-    void expectToneHeard(const char* what)
-    {
+    void expectToneHeard(const char* what) {
         SCOPED_TRACE(what);
         SinkRecording recording(file("heard.wav"));
         ASSERT_TRUE(recording.started());
@@ -98,8 +94,7 @@ protected:
     GstMediaPlayer player;
 };
 
-TEST_F(PlayerAtSink, StopBeforeAnythingWasLoadedIsHarmlessAndQuick)
-{
+TEST_F(PlayerAtSink, StopBeforeAnythingWasLoadedIsHarmlessAndQuick) {
     EXPECT_LT(timed([this] { player.stop(); }), 50ms);
     EXPECT_FALSE(player.isPlaying());
     EXPECT_EQ(player.length(), 0.0);
@@ -108,8 +103,7 @@ TEST_F(PlayerAtSink, StopBeforeAnythingWasLoadedIsHarmlessAndQuick)
     EXPECT_FALSE(player.playingFallbackTone());
 }
 
-TEST_F(PlayerAtSink, PlaysAnMp3OverAndOverWithSaneLengthAndPosition)
-{
+TEST_F(PlayerAtSink, PlaysAnMp3OverAndOverWithSaneLengthAndPosition) {
     const QString mp3 = file("song.mp3");
     ASSERT_TRUE(tovrel::testing::makeMp3(mp3, 1.0, kFileHz));
     player.setMediaFile(mp3.toStdString());
@@ -164,8 +158,7 @@ TEST_F(PlayerAtSink, PlaysAnMp3OverAndOverWithSaneLengthAndPosition)
     EXPECT_LT(after->maxAmplitude, 0.01) << "still sounding after stop()";
 }
 
-TEST_F(PlayerAtSink, Mp3WithId3TagPlaysToo)
-{
+TEST_F(PlayerAtSink, Mp3WithId3TagPlaysToo) {
     const QString mp3 = file("tagged.mp3");
     ASSERT_TRUE(tovrel::testing::makeMp3(mp3, 1.0, kFileHz, true));
     player.setMediaFile(mp3.toStdString());
@@ -177,8 +170,7 @@ TEST_F(PlayerAtSink, Mp3WithId3TagPlaysToo)
     EXPECT_NEAR(heard->roughHz, kFileHz, 20);
 }
 
-TEST_F(PlayerAtSink, FilesThatCannotBePlayedSoundTheAlarmTone)
-{
+TEST_F(PlayerAtSink, FilesThatCannotBePlayedSoundTheAlarmTone) {
     QByteArray noise(8192, '\0');
     QRandomGenerator random(20240601);
     for (auto& byte : noise) {
@@ -201,8 +193,7 @@ TEST_F(PlayerAtSink, FilesThatCannotBePlayedSoundTheAlarmTone)
     }
 }
 
-TEST_F(PlayerAtSink, UnreadableFileSoundsTheAlarmTone)
-{
+TEST_F(PlayerAtSink, UnreadableFileSoundsTheAlarmTone) {
     const QString mp3 = file("locked.mp3");
     ASSERT_TRUE(tovrel::testing::makeMp3(mp3, 1.0, kFileHz));
     ASSERT_TRUE(QFile::setPermissions(mp3, QFileDevice::WriteOwner));
@@ -218,9 +209,9 @@ TEST_F(PlayerAtSink, UnreadableFileSoundsTheAlarmTone)
         again.setProcessEnvironment(environment);
         again.setProcessChannelMode(QProcess::ForwardedChannels);
         const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        again.start("setpriv", {"--bounding-set=-dac_override,-dac_read_search", "--",
-                                QCoreApplication::applicationFilePath(),
-                                QString("--gtest_filter=%1.%2").arg(test->test_suite_name(), test->name())});
+        again.start("setpriv",
+                    {"--bounding-set=-dac_override,-dac_read_search", "--", QCoreApplication::applicationFilePath(),
+                     QString("--gtest_filter=%1.%2").arg(test->test_suite_name(), test->name())});
         ASSERT_TRUE(again.waitForFinished(60000));
         EXPECT_EQ(again.exitStatus(), QProcess::NormalExit);
         EXPECT_EQ(again.exitCode(), 0);
@@ -230,8 +221,7 @@ TEST_F(PlayerAtSink, UnreadableFileSoundsTheAlarmTone)
     expectToneHeard("unreadable");
 }
 
-TEST_F(PlayerAtSink, FileGoneBeforeTheAlarmSoundsTheTone)
-{
+TEST_F(PlayerAtSink, FileGoneBeforeTheAlarmSoundsTheTone) {
     const QString mp3 = file("song.mp3");
     ASSERT_TRUE(tovrel::testing::makeMp3(mp3, 1.0, kFileHz));
     player.setMediaFile(mp3.toStdString());
@@ -239,8 +229,7 @@ TEST_F(PlayerAtSink, FileGoneBeforeTheAlarmSoundsTheTone)
     expectToneHeard("removed after choosing");
 }
 
-TEST_F(PlayerAtSink, FileTheDecoderRejectsFallsBackAndLeavesThePlayerUsable)
-{
+TEST_F(PlayerAtSink, FileTheDecoderRejectsFallsBackAndLeavesThePlayerUsable) {
     // A wave header over garbage passes for a wave file until it is
     // decoded; the decoder's error must still end in the tone, and leave
     // neither stop() nor the next alarm waiting on the failed pipeline.
@@ -271,8 +260,7 @@ TEST_F(PlayerAtSink, FileTheDecoderRejectsFallsBackAndLeavesThePlayerUsable)
     EXPECT_LT(timed([this] { player.stop(); }), kQuickStop);
 }
 
-TEST_F(PlayerAtSink, LaterAlarmsSoundFromTheStartLikeTheFirst)
-{
+TEST_F(PlayerAtSink, LaterAlarmsSoundFromTheStartLikeTheFirst) {
     // The file is chosen long before its alarm, and one alarm follows
     // another; each must be heard from the moment it starts.
     const QString mp3 = file("song.mp3");
@@ -290,8 +278,7 @@ TEST_F(PlayerAtSink, LaterAlarmsSoundFromTheStartLikeTheFirst)
     }
 }
 
-TEST_F(PlayerAtSink, NewFileDuringPlaybackTakesOverAtTheNextPlay)
-{
+TEST_F(PlayerAtSink, NewFileDuringPlaybackTakesOverAtTheNextPlay) {
     const QString first = file("first.mp3");
     ASSERT_TRUE(tovrel::testing::makeMp3(first, 1.0, kFileHz));
     player.setMediaFile(first.toStdString());

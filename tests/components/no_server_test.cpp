@@ -13,14 +13,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 #include <chrono>
 #include <cstring>
 #include <functional>
 #include <iostream>
 #include <string>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include "platform/click_sound.h"
 #include "platform/media_player.h"
@@ -29,12 +29,11 @@
 namespace {
 
 using namespace std::chrono_literals;
-using tovrel::platform::QtClickSound;
 using tovrel::platform::GstMediaPlayer;
+using tovrel::platform::QtClickSound;
 using tovrel::testing::pumpEvents;
 
-std::chrono::milliseconds timed(const std::function<void()>& action)
-{
+std::chrono::milliseconds timed(const std::function<void()>& action) {
     QElapsedTimer clock;
     clock.start();
     action();
@@ -44,8 +43,7 @@ std::chrono::milliseconds timed(const std::function<void()>& action)
 // Sets up the fake server named by the environment once for the run.
 class FakeServer : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
+    static void SetUpTestSuite() {
         const QByteArray server = qgetenv("PULSE_SERVER");
         kind_ = qgetenv("TOVREL_FAKE_PULSE");
         if (!server.startsWith("unix:") || (kind_ != "dead" && kind_ != "hung")) {
@@ -66,10 +64,10 @@ protected:
         }
     }
 
-    void SetUp() override
-    {
+    void SetUp() override {
         if (kind_ != expected()) {
-            GTEST_SKIP() << "run with TOVREL_FAKE_PULSE=" << expected().constData() << " and PULSE_SERVER=unix:<socket>";
+            GTEST_SKIP() << "run with TOVREL_FAKE_PULSE=" << expected().constData()
+                         << " and PULSE_SERVER=unix:<socket>";
         }
         ASSERT_TRUE(folder.isValid());
         wav = QDir(folder.path()).filePath("click.wav");
@@ -92,8 +90,7 @@ class HungServer : public FakeServer {
     [[nodiscard]] QByteArray expected() const override { return "hung"; }
 };
 
-TEST_F(DeadServer, ClickReturnsAtOnceForFileAndDefaultSound)
-{
+TEST_F(DeadServer, ClickReturnsAtOnceForFileAndDefaultSound) {
     QtClickSound click;
     EXPECT_LT(timed([&] { click.play(wav.toStdString()); }), 200ms);
     EXPECT_EQ(click.lastOutcome().ending, QtClickSound::Ending::NoServer);
@@ -101,8 +98,7 @@ TEST_F(DeadServer, ClickReturnsAtOnceForFileAndDefaultSound)
     EXPECT_EQ(click.lastOutcome().ending, QtClickSound::Ending::NoServer);
 }
 
-TEST_F(DeadServer, PlayerPlaysAndStopsWithoutHanging)
-{
+TEST_F(DeadServer, PlayerPlaysAndStopsWithoutHanging) {
     const QString mp3 = QDir(folder.path()).filePath("song.mp3");
     ASSERT_TRUE(tovrel::testing::makeMp3(mp3, 1.0, 300));
     GstMediaPlayer player;
@@ -120,8 +116,7 @@ TEST_F(DeadServer, PlayerPlaysAndStopsWithoutHanging)
     EXPECT_LT(timed([&] { player.stop(); }), 200ms);
 }
 
-TEST_F(HungServer, PlayerNeverHoldsUpTheCaller)
-{
+TEST_F(HungServer, PlayerNeverHoldsUpTheCaller) {
     // The player's own thread waits for the server; the program does not:
     // not at play(), stop() and the reads of every tick, nor at its end.
     const QString mp3 = QDir(folder.path()).filePath("song.mp3");
@@ -145,8 +140,7 @@ TEST_F(HungServer, PlayerNeverHoldsUpTheCaller)
     EXPECT_LT(ending, 4s);
 }
 
-TEST_F(HungServer, ClickGivesUpAfterItsLengthAndTheGrace)
-{
+TEST_F(HungServer, ClickGivesUpAfterItsLengthAndTheGrace) {
     QtClickSound click;
     const auto took = timed([&] { click.play(wav.toStdString()); });
     EXPECT_EQ(click.lastOutcome().ending, QtClickSound::Ending::TimedOut);

@@ -13,14 +13,13 @@
 
 #include <sndfile.h>
 
-#include <csignal>
 #include <cmath>
+#include <csignal>
 #include <vector>
 
 namespace tovrel::testing {
 
-std::optional<int> run(const QString& program, const QStringList& arguments, std::chrono::milliseconds timeout)
-{
+std::optional<int> run(const QString& program, const QStringList& arguments, std::chrono::milliseconds timeout) {
     QProcess process;
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.setStandardOutputFile(QProcess::nullDevice());
@@ -36,26 +35,23 @@ std::optional<int> run(const QString& program, const QStringList& arguments, std
     return process.exitCode();
 }
 
-bool haveProgram(const QString& program)
-{
-    return !QStandardPaths::findExecutable(program).isEmpty();
+bool haveProgram(const QString& program) { return !QStandardPaths::findExecutable(program).isEmpty(); }
+
+bool makeWav(const QString& path, double seconds, int hz, int rate, int channels) {
+    return run("sox", {"-n", "-r", QString::number(rate), "-c", QString::number(channels), "-b", "16", path, "synth",
+                       QString::number(seconds), "sine", QString::number(hz), "vol", "0.5"}) == 0;
 }
 
-bool makeWav(const QString& path, double seconds, int hz, int rate, int channels)
-{
-    return run("sox", {"-n", "-r", QString::number(rate), "-c", QString::number(channels), "-b", "16", path,
-                       "synth", QString::number(seconds), "sine", QString::number(hz), "vol", "0.5"}) == 0;
-}
-
-bool makeMp3(const QString& path, double seconds, int hz, bool id3Tag)
-{
+bool makeMp3(const QString& path, double seconds, int hz, bool id3Tag) {
     const QString wav = path + ".source.wav";
     if (!makeWav(wav, seconds, hz)) {
         return false;
     }
     QStringList arguments{"--quiet"};
     if (id3Tag) {
-        arguments << "--add-id3v2" << "--tt" << "Alarm";
+        arguments << "--add-id3v2"
+                  << "--tt"
+                  << "Alarm";
     }
     arguments << wav << path;
     const bool made = run("lame", arguments) == 0;
@@ -63,15 +59,13 @@ bool makeMp3(const QString& path, double seconds, int hz, bool id3Tag)
     return made;
 }
 
-bool soundServerAvailable()
-{
+bool soundServerAvailable() {
     return !qEnvironmentVariableIsEmpty("PULSE_SERVER") && run("pactl", {"info"}, std::chrono::seconds(5)) == 0;
 }
 
 namespace {
 
-std::optional<SoundStats> soxStat(const QStringList& arguments)
-{
+std::optional<SoundStats> soxStat(const QStringList& arguments) {
     QProcess sox;
     sox.start("sox", arguments);
     if (!sox.waitForFinished(20000) || sox.exitStatus() != QProcess::NormalExit || sox.exitCode() != 0) {
@@ -105,8 +99,7 @@ const QStringList kSkipQuiet{"silence", "1", "0.005", "2%"};
 
 }  // namespace
 
-std::optional<SoundStats> analyse(const QString& wavPath, double start, double length)
-{
+std::optional<SoundStats> analyse(const QString& wavPath, double start, double length) {
     QStringList arguments{wavPath, "-n", "trim", QString::number(start)};
     if (length >= 0) {
         arguments << QString::number(length);
@@ -114,12 +107,12 @@ std::optional<SoundStats> analyse(const QString& wavPath, double start, double l
     return soxStat(arguments << "stat");
 }
 
-std::optional<SoundStats> analyseSounding(const QString& wavPath, double length)
-{
+std::optional<SoundStats> analyseSounding(const QString& wavPath, double length) {
     QStringList arguments{wavPath, "-n"};
     arguments << kSkipQuiet;
     if (length >= 0) {
-        arguments << "trim" << "0" << QString::number(length);
+        arguments << "trim"
+                  << "0" << QString::number(length);
     } else {
         arguments << "reverse" << kSkipQuiet << "reverse";
     }
@@ -130,8 +123,7 @@ std::optional<SoundStats> analyseSounding(const QString& wavPath, double length)
     return stats;
 }
 
-std::optional<double> longestPause(const QString& wavPath)
-{
+std::optional<double> longestPause(const QString& wavPath) {
     SF_INFO info{};
     SNDFILE* file = sf_open(QFile::encodeName(wavPath).constData(), SFM_READ, &info);
     if (file == nullptr || info.channels != 1 || info.samplerate <= 0) {
@@ -158,30 +150,23 @@ std::optional<double> longestPause(const QString& wavPath)
     return static_cast<double>(longest) / info.samplerate;
 }
 
-SinkRecording::SinkRecording(const QString& wavPath, const QString& monitor) : path_(wavPath), recorder_(std::make_unique<QProcess>())
-{
+SinkRecording::SinkRecording(const QString& wavPath, const QString& monitor)
+    : path_(wavPath), recorder_(std::make_unique<QProcess>()) {
     QFile::remove(path_);
     recorder_->setProcessChannelMode(QProcess::ForwardedChannels);
-    recorder_->start("parecord", {"-d", monitor, "--file-format=wav", "--channels=1", "--rate=44100",
-                                  "--format=s16le", path_});
+    recorder_->start("parecord",
+                     {"-d", monitor, "--file-format=wav", "--channels=1", "--rate=44100", "--format=s16le", path_});
     if (recorder_->waitForStarted()) {
         // Give the recorder time to connect before the sound starts.
         QThread::msleep(400);
     }
 }
 
-SinkRecording::~SinkRecording()
-{
-    finish();
-}
+SinkRecording::~SinkRecording() { finish(); }
 
-bool SinkRecording::started() const
-{
-    return recorder_->state() == QProcess::Running;
-}
+bool SinkRecording::started() const { return recorder_->state() == QProcess::Running; }
 
-std::optional<SoundStats> SinkRecording::finish()
-{
+std::optional<SoundStats> SinkRecording::finish() {
     if (recorder_->state() == QProcess::Running) {
         // parecord completes the wave header when interrupted.
         ::kill(static_cast<pid_t>(recorder_->processId()), SIGINT);
@@ -196,8 +181,7 @@ std::optional<SoundStats> SinkRecording::finish()
     return analyse(path_);
 }
 
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
-{
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     const QDeadlineTimer deadline(timeout);
     while (!condition()) {
         if (deadline.hasExpired()) {
@@ -209,8 +193,7 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     return true;
 }
 
-void pumpEvents(std::chrono::milliseconds time)
-{
+void pumpEvents(std::chrono::milliseconds time) {
     waitUntil([] { return false; }, time);
 }
 

@@ -5,11 +5,11 @@
 // Helpers for the component tests: running tools, making sound files,
 // listening at the sound server's sink, and waiting with the event loop.
 
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <functional>
@@ -48,8 +48,7 @@ bool soundServerAvailable();
 // does not answer), with a scratch folder for its files.
 class SoundServerTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         if (!soundServerAvailable()) {
             TOVREL_SKIP_LACKING("no sound server at PULSE_SERVER");
         }

@@ -9,26 +9,26 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
-#include <QPointer>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <QMenu>
 #include <QPixmap>
+#include <QPointer>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <QWidget>
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <chrono>
 #include <csignal>
 #include <memory>
 #include <optional>
-#include <poll.h>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "platform/application.h"
 #include "platform/file_dialog.h"
@@ -48,8 +48,7 @@ using tovrel::testing::waitUntil;
 // A private Xvfb, started before the application connects to any display.
 class XServer {
 public:
-    bool start()
-    {
+    bool start() {
         int fds[2];
         if (::pipe(fds) != 0) {
             return false;
@@ -91,8 +90,7 @@ public:
 
     [[nodiscard]] const std::string& display() const { return display_; }
 
-    ~XServer()
-    {
+    ~XServer() {
         if (pid_ > 0) {
             ::kill(pid_, SIGTERM);
             ::waitpid(pid_, nullptr, 0);
@@ -117,8 +115,7 @@ struct WindowInfo {
     int height = 0;
 };
 
-WindowInfo windowInfo(WId window)
-{
+WindowInfo windowInfo(WId window) {
     QProcess xwininfo;
     xwininfo.start("xwininfo", {"-id", QString::number(window), "-tree", "-stats"});
     WindowInfo info;
@@ -143,8 +140,7 @@ WindowInfo windowInfo(WId window)
 }
 
 // The window Qt docks into the notification area, once there is one.
-std::optional<WId> iconWindow()
-{
+std::optional<WId> iconWindow() {
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         if (widget->objectName() == "QSystemTrayIconSys") {
             return widget->winId();
@@ -153,8 +149,7 @@ std::optional<WId> iconWindow()
     return std::nullopt;
 }
 
-bool docked()
-{
+bool docked() {
     const auto window = iconWindow();
     if (!window) {
         return false;
@@ -163,13 +158,9 @@ bool docked()
     return info.exists && info.viewable && !info.onRoot;
 }
 
-bool xdotool(const QStringList& arguments)
-{
-    return tovrel::testing::run("xdotool", arguments, 10s) == 0;
-}
+bool xdotool(const QStringList& arguments) { return tovrel::testing::run("xdotool", arguments, 10s) == 0; }
 
-void clickAt(int x, int y, int button)
-{
+void clickAt(int x, int y, int button) {
     // Not "mousemove --sync": it waits for ever when the pointer is
     // already there.
     ASSERT_TRUE(xdotool({"mousemove", QString::number(x), QString::number(y), "click", QString::number(button)}));
@@ -177,8 +168,7 @@ void clickAt(int x, int y, int button)
 
 class TrayOnX : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         if (!haveX) {
             TOVREL_SKIP_LACKING("no private X server (Xvfb missing?)");
         }
@@ -193,14 +183,12 @@ protected:
         tray->Click = [this] { ++clicks; };
     }
 
-    void TearDown() override
-    {
+    void TearDown() override {
         tray.reset();
         stopTrayer();
     }
 
-    void startTrayer()
-    {
+    void startTrayer() {
         trayer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         trayer.setStandardOutputFile(QProcess::nullDevice());
         trayer.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "24",
@@ -210,8 +198,7 @@ protected:
             << "the notification area did not come up";
     }
 
-    void stopTrayer()
-    {
+    void stopTrayer() {
         if (trayer.state() != QProcess::NotRunning) {
             trayer.terminate();
             if (!trayer.waitForFinished(5000)) {
@@ -226,8 +213,7 @@ protected:
     int clicks = 0;
 };
 
-TEST_F(TrayOnX, DocksInTheNotificationAreaAndIsGoneTheMomentRemoveReturns)
-{
+TEST_F(TrayOnX, DocksInTheNotificationAreaAndIsGoneTheMomentRemoveReturns) {
     startTrayer();
     tray->add();
     ASSERT_TRUE(waitUntil(docked, 10s)) << "the icon did not dock";
@@ -239,8 +225,7 @@ TEST_F(TrayOnX, DocksInTheNotificationAreaAndIsGoneTheMomentRemoveReturns)
     EXPECT_FALSE(after.exists && after.viewable) << "the icon is still on screen after remove()";
 }
 
-TEST_F(TrayOnX, DocksWhenTheNotificationAreaStartsLater)
-{
+TEST_F(TrayOnX, DocksWhenTheNotificationAreaStartsLater) {
     tray->add();
     pumpEvents(500ms);
     EXPECT_FALSE(docked());
@@ -248,8 +233,7 @@ TEST_F(TrayOnX, DocksWhenTheNotificationAreaStartsLater)
     EXPECT_TRUE(waitUntil(docked, 10s)) << "the icon did not dock in the late notification area";
 }
 
-TEST_F(TrayOnX, LeftClickRaisesClickAndTheMenuEntryToo)
-{
+TEST_F(TrayOnX, LeftClickRaisesClickAndTheMenuEntryToo) {
     startTrayer();
     tray->add();
     ASSERT_TRUE(waitUntil(docked, 10s));
@@ -283,8 +267,7 @@ TEST_F(TrayOnX, LeftClickRaisesClickAndTheMenuEntryToo)
 
 class OpenDialogOnX : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         if (!haveX) {
             TOVREL_SKIP_LACKING("no private X server (Xvfb missing?)");
         }
@@ -303,8 +286,7 @@ protected:
     // Shows the dialog and, once it has the keyboard, runs the shell
     // script (xdotool commands, arguments as $1...); the dialog is rejected
     // if still open after a while.
-    void showAndType(QtFileDialog& dialog, const QString& script, const QStringList& arguments = {})
-    {
+    void showAndType(QtFileDialog& dialog, const QString& script, const QStringList& arguments = {}) {
         auto* typist = new QProcess(qApp);
         auto* poll = new QTimer(qApp);
         QObject::connect(poll, &QTimer::timeout, poll, [poll, typist, script, arguments] {
@@ -337,8 +319,7 @@ protected:
     QString song;
 };
 
-TEST_F(OpenDialogOnX, TypedPathAndEnterChooseTheFile)
-{
+TEST_F(OpenDialogOnX, TypedPathAndEnterChooseTheFile) {
     QtFileDialog dialog;
     dialog.setFlags(7172);
     // A pause before Enter lets the completion list come up, as it does
@@ -347,19 +328,18 @@ TEST_F(OpenDialogOnX, TypedPathAndEnterChooseTheFile)
     EXPECT_EQ(dialog.fileName(), song.toStdString());
 }
 
-TEST_F(OpenDialogOnX, EscapeCancels)
-{
+TEST_F(OpenDialogOnX, EscapeCancels) {
     QtFileDialog dialog;
     // With the completion list open, the first Escape only closes the list.
-    showAndType(dialog, "xdotool type --delay 20 \"$1\" && sleep 1 && xdotool key Escape && sleep 0.5 && xdotool key Escape",
+    showAndType(dialog,
+                "xdotool type --delay 20 \"$1\" && sleep 1 && xdotool key Escape && sleep 0.5 && xdotool key Escape",
                 {song});
     EXPECT_EQ(dialog.fileName(), "*.mp3");
 }
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     if (::testing::GTEST_FLAG(list_tests)) {
         return RUN_ALL_TESTS();

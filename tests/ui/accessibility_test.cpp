@@ -6,13 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QtGui/private/qguiapplication_p.h>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
 #include <QAccessible>
 #include <QCoreApplication>
 #include <QScrollBar>
-#include <QtGui/private/qguiapplication_p.h>
 #include <memory>
-#include <qpa/qplatformaccessibility.h>
-#include <qpa/qplatformintegration.h>
 
 #include "platform/desktop.h"
 #include "shell/frm_about.h"
@@ -68,8 +68,7 @@ protected:
         return out;
     }
 
-    static QAccessibleInterface* childNamed(QAccessibleInterface* parent, const QString& name,
-                                            QAccessible::Role role) {
+    static QAccessibleInterface* childNamed(QAccessibleInterface* parent, const QString& name, QAccessible::Role role) {
         for (int i = 0; i < parent->childCount(); ++i) {
             QAccessibleInterface* c = parent->child(i);
             if (c != nullptr && c->role() == role && c->text(QAccessible::Name) == name) return c;
@@ -170,7 +169,7 @@ TEST_F(AccessibilityTest, ButtonsSitOnTheirImagesAndFollowTheirFlags) {
     startListening();
     main.SettingU_MouseMove({});  // a hover swaps two images: still one button, shown
     main.SettingM_MouseDown({});
-    main.SettingM_MouseUp({});    // the panel opens
+    main.SettingM_MouseUp({});  // the panel opens
     QCoreApplication::processEvents();
     EXPECT_FALSE(browse->state().offscreen);
     EXPECT_TRUE(of(setting, QAccessible::StateChanged).empty()) << "swapping its pictures changes no state";
@@ -269,7 +268,8 @@ TEST_F(AccessibilityTest, AboutWindowHasItsTextsAndExit) {
     EXPECT_EQ(exitButton->role(), QAccessible::Button);
     EXPECT_EQ(exitButton->text(QAccessible::Name), QStringLiteral("Exit"));
     // Twips: the left edge 3725 rounds to pixel 248.
-    EXPECT_EQ(exitButton->rect(), tovrel::testing::placed("Exit", true).translated(aboutView->mapToGlobal(QPoint(0, 0))));
+    EXPECT_EQ(exitButton->rect(),
+              tovrel::testing::placed("Exit", true).translated(aboutView->mapToGlobal(QPoint(0, 0))));
     EXPECT_FALSE(exitButton->state().invisible);
     EXPECT_FALSE(exitButton->state().disabled);
     EXPECT_TRUE(window->state().invisible) << "the main window hid behind About";
@@ -284,8 +284,7 @@ TEST(AccessibilityLifetime, ChildrenGoWithTheFormAndTheView) {
     tovrel::testing::FakeDialog dialog{log};
     tovrel::testing::FakeTray tray{log};
     tovrel::testing::FakeClick clicks{log};
-    auto main = std::make_unique<shell::FrmTovrel>(
-        components::MainComponents{*desktop, player, dialog, tray, clicks});
+    auto main = std::make_unique<shell::FrmTovrel>(components::MainComponents{*desktop, player, dialog, tray, clicks});
     main->Form_Load();
     main->Show();
     QAccessibleInterface* window = QAccessible::queryAccessibleInterface(desktop->viewOf(*main));

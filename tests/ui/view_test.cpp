@@ -36,7 +36,6 @@ protected:
         return n;
     }
     QPoint centre(const Element& e) const { return view->pixelRect(e.rect()).center(); }
-
 };
 
 }  // namespace
@@ -123,9 +122,9 @@ TEST_F(ViewTest, PointerReachesTheElementsThroughCapture) {
 TEST_F(ViewTest, OutlineHoldsBothPanelsAndNothingElseOfTheSkin) {
     const QRegion mask = view->mask();
     ASSERT_FALSE(mask.isEmpty()) << "the window was shaped at start-up";
-    EXPECT_TRUE(mask.contains(QPoint(100, 60)));    // top panel
+    EXPECT_TRUE(mask.contains(QPoint(100, 60)));  // top panel
     EXPECT_TRUE(mask.contains(QPoint(34 + 5, 12 + 5 + 5)));
-    EXPECT_TRUE(mask.contains(QPoint(200, 300)));   // settings panel
+    EXPECT_TRUE(mask.contains(QPoint(200, 300)));  // settings panel
     EXPECT_TRUE(mask.contains(QPoint(375, 250)));
     EXPECT_FALSE(mask.contains(QPoint(5, 5)));      // white corner of the skin
     EXPECT_FALSE(mask.contains(QPoint(370, 70)));   // the green square
@@ -211,9 +210,9 @@ TEST_F(ViewTest, SelectorKeysMoveTheThumbTheWayTheyPoint) {
     QScrollBar* alarm = view->scrollBar("ScrlAlarmChg");
     ASSERT_TRUE(alarm);
     const std::pair<Qt::Key, int> keys[] = {
-        {Qt::Key_Right, 1},   {Qt::Key_Right, 2},    {Qt::Key_Left, 1},   {Qt::Key_Down, 2},
-        {Qt::Key_Up, 1},      {Qt::Key_PageDown, 11}, {Qt::Key_PageUp, 1}, {Qt::Key_End, 1439},
-        {Qt::Key_Right, 1439}, {Qt::Key_Home, 0},     {Qt::Key_Left, 0},
+        {Qt::Key_Right, 1},    {Qt::Key_Right, 2},     {Qt::Key_Left, 1},   {Qt::Key_Down, 2},
+        {Qt::Key_Up, 1},       {Qt::Key_PageDown, 11}, {Qt::Key_PageUp, 1}, {Qt::Key_End, 1439},
+        {Qt::Key_Right, 1439}, {Qt::Key_Home, 0},      {Qt::Key_Left, 0},
     };
     for (const auto& [key, value] : keys) {
         QTest::keyClick(alarm, key);

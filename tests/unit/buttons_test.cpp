@@ -70,22 +70,72 @@ TEST_F(ButtonsTest, EachMovementHandlerResetsItsOwnListOfButtons) {
         std::map<std::string, std::string> after;
     };
     const std::vector<Row> rows{
-        {"AlarmUON", &shell::FrmTovrel::AlarmUON_MouseMove,
-         {{"setting", "U"}, {"snooze", "U"}, {"browse", "U"}, {"on", "M"}, {"off", "D"}, {"mini", "U"}, {"close", "U"}}},
-        {"AlarmUOFF", &shell::FrmTovrel::AlarmUOFF_MouseMove,
+        {"AlarmUON",
+         &shell::FrmTovrel::AlarmUON_MouseMove,
+         {{"setting", "U"},
+          {"snooze", "U"},
+          {"browse", "U"},
+          {"on", "M"},
+          {"off", "D"},
+          {"mini", "U"},
+          {"close", "U"}}},
+        {"AlarmUOFF",
+         &shell::FrmTovrel::AlarmUOFF_MouseMove,
          {{"setting", "U"}, {"snooze", "U"}, {"browse", "U"}, {"on", ""}, {"off", "M"}, {"mini", "U"}, {"close", "U"}}},
-        {"SettingU", &shell::FrmTovrel::SettingU_MouseMove,
-         {{"setting", "M"}, {"snooze", "U"}, {"browse", "U"}, {"on", "U"}, {"off", "U"}, {"mini", "M"}, {"close", "M"}}},
-        {"SnoozeU", &shell::FrmTovrel::SnoozeU_MouseMove,
-         {{"setting", "U"}, {"snooze", "M"}, {"browse", "U"}, {"on", "U"}, {"off", "U"}, {"mini", "M"}, {"close", "M"}}},
-        {"BrowseU", &shell::FrmTovrel::BrowseU_MouseMove,
-         {{"setting", "U"}, {"snooze", "U"}, {"browse", "M"}, {"on", "U"}, {"off", "U"}, {"mini", "M"}, {"close", "M"}}},
-        {"MiniU", &shell::FrmTovrel::MiniU_MouseMove,
-         {{"setting", "M"}, {"snooze", "D"}, {"browse", "M"}, {"on", "M"}, {"off", "D"}, {"mini", "M"}, {"close", "U"}}},
-        {"CloseU", &shell::FrmTovrel::CloseU_MouseMove,
-         {{"setting", "M"}, {"snooze", "D"}, {"browse", "M"}, {"on", "M"}, {"off", "D"}, {"mini", "U"}, {"close", "M"}}},
-        {"Form", &shell::FrmTovrel::Form_MouseMove,
-         {{"setting", "U"}, {"snooze", "U"}, {"browse", "U"}, {"on", "U"}, {"off", "U"}, {"mini", "U"}, {"close", "U"}}},
+        {"SettingU",
+         &shell::FrmTovrel::SettingU_MouseMove,
+         {{"setting", "M"},
+          {"snooze", "U"},
+          {"browse", "U"},
+          {"on", "U"},
+          {"off", "U"},
+          {"mini", "M"},
+          {"close", "M"}}},
+        {"SnoozeU",
+         &shell::FrmTovrel::SnoozeU_MouseMove,
+         {{"setting", "U"},
+          {"snooze", "M"},
+          {"browse", "U"},
+          {"on", "U"},
+          {"off", "U"},
+          {"mini", "M"},
+          {"close", "M"}}},
+        {"BrowseU",
+         &shell::FrmTovrel::BrowseU_MouseMove,
+         {{"setting", "U"},
+          {"snooze", "U"},
+          {"browse", "M"},
+          {"on", "U"},
+          {"off", "U"},
+          {"mini", "M"},
+          {"close", "M"}}},
+        {"MiniU",
+         &shell::FrmTovrel::MiniU_MouseMove,
+         {{"setting", "M"},
+          {"snooze", "D"},
+          {"browse", "M"},
+          {"on", "M"},
+          {"off", "D"},
+          {"mini", "M"},
+          {"close", "U"}}},
+        {"CloseU",
+         &shell::FrmTovrel::CloseU_MouseMove,
+         {{"setting", "M"},
+          {"snooze", "D"},
+          {"browse", "M"},
+          {"on", "M"},
+          {"off", "D"},
+          {"mini", "U"},
+          {"close", "M"}}},
+        {"Form",
+         &shell::FrmTovrel::Form_MouseMove,
+         {{"setting", "U"},
+          {"snooze", "U"},
+          {"browse", "U"},
+          {"on", "U"},
+          {"off", "U"},
+          {"mini", "U"},
+          {"close", "U"}}},
     };
     for (const Row& r : rows) {
         dirtyAll();
@@ -98,10 +148,10 @@ TEST_F(ButtonsTest, ResetsRunInTheirListedOrder) {
     dirtyAll();
     recorder->changes.clear();
     main.SettingU_MouseMove(mouse());
-    EXPECT_EQ(recorder->changes, (std::vector<std::string>{"+SnoozeU", "-SnoozeD",            // snooze
-                                                           "-BrowseM", "+BrowseU",            // browse
-                                                           "-AlarmMON", "+AlarmUON",          // ON face
-                                                           "+AlarmUOFF", "-AlarmDOFF"}));     // OFF face
+    EXPECT_EQ(recorder->changes, (std::vector<std::string>{"+SnoozeU", "-SnoozeD",         // snooze
+                                                           "-BrowseM", "+BrowseU",         // browse
+                                                           "-AlarmMON", "+AlarmUON",       // ON face
+                                                           "+AlarmUOFF", "-AlarmDOFF"}));  // OFF face
 }
 
 TEST_F(ButtonsTest, HoverPressAndReleaseThroughThePointer) {

@@ -35,12 +35,12 @@ TEST_F(CommandsTest, SwitchOnWithoutAFileIsRefusedWithTheNoticeThenTheClick) {
               "- Press ALARM button again");
     EXPECT_EQ(main.AlarmArmed, False);
     EXPECT_EQ(main.LblAlarmStatus.Caption(), "Off");
-    EXPECT_EQ(visible({&main.AlarmUOFF, &main.AlarmMOFF, &main.AlarmDOFF, &main.AlarmUON, &main.AlarmMON,
-                       &main.AlarmDON}),
-              std::vector<std::string>{"AlarmMOFF"});
+    EXPECT_EQ(
+        visible({&main.AlarmUOFF, &main.AlarmMOFF, &main.AlarmDOFF, &main.AlarmUON, &main.AlarmMON, &main.AlarmDON}),
+        std::vector<std::string>{"AlarmMOFF"});
     // While the notice was up the window showed the ON face and "On".
-    const std::vector<std::string> expected{"-AlarmUOFF", "+AlarmMON", "LblAlarmStatus=On", "-AlarmMON",
-                                            "+AlarmMOFF", "LblAlarmStatus=Off"};
+    const std::vector<std::string> expected{"-AlarmUOFF", "+AlarmMON",  "LblAlarmStatus=On",
+                                            "-AlarmMON",  "+AlarmMOFF", "LblAlarmStatus=Off"};
     EXPECT_EQ(recorder->changes, expected);
     EXPECT_EQ(clicks.played, std::vector<std::string>{"/opt/tovrel/Tovrel.wav"});
 }
@@ -53,9 +53,9 @@ TEST_F(CommandsTest, SwitchOnWithAFileArmsSilently) {
     EXPECT_EQ(main.AlarmArmed, True);
     EXPECT_EQ(main.Ringing, False);
     EXPECT_EQ(main.LblAlarmStatus.Caption(), "On");
-    EXPECT_EQ(visible({&main.AlarmUOFF, &main.AlarmMOFF, &main.AlarmDOFF, &main.AlarmUON, &main.AlarmMON,
-                       &main.AlarmDON}),
-              std::vector<std::string>{"AlarmMON"});
+    EXPECT_EQ(
+        visible({&main.AlarmUOFF, &main.AlarmMOFF, &main.AlarmDOFF, &main.AlarmUON, &main.AlarmMON, &main.AlarmDON}),
+        std::vector<std::string>{"AlarmMON"});
     EXPECT_EQ(main.SnoozeU.Enabled(), False);
     EXPECT_EQ(main.SettingU.Enabled(), True);
 }
@@ -130,8 +130,8 @@ TEST_F(CommandsTest, SnoozeArithmeticWrapsPastMidnight) {
         int snooze;
         int after;
     };
-    for (const Row& r : {Row{450, 5, 455}, Row{1434, 5, 1439}, Row{1435, 5, 0}, Row{1438, 120, 118},
-                         Row{1439, 1, 0}, Row{0, 120, 120}}) {
+    for (const Row& r : {Row{450, 5, 455}, Row{1434, 5, 1439}, Row{1435, 5, 0}, Row{1438, 120, 118}, Row{1439, 1, 0},
+                         Row{0, 120, 120}}) {
         main.ScrlAlarmChg.setValue(r.alarm);
         main.ScrlSnooze.setValue(r.snooze);
         main.SnoozeM_MouseUp(mouse());

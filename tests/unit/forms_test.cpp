@@ -108,8 +108,8 @@ TEST(FormModel, BackgroundCapturesAndASecondButtonStaysWithTheFirstTarget) {
     f.pointerMove(at(21, 21));
     f.pointerUp(at(21, 21));
     f.pointerMove(at(22, 22));
-    EXPECT_EQ(f.log, (std::vector<std::string>{"Form.down", "Form.move", "Form.down", "Form.up", "Form.move",
-                                               "Form.up", "Upper.move"}));
+    EXPECT_EQ(f.log, (std::vector<std::string>{"Form.down", "Form.move", "Form.down", "Form.up", "Form.move", "Form.up",
+                                               "Upper.move"}));
 }
 
 TEST(FormModel, CancelledCaptureAndHiddenWindowForgetThePress) {

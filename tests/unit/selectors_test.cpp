@@ -16,8 +16,8 @@ TEST_F(MainWindowTest, AlarmTimeLabelFollowsTheSelectorInTheClocksStyle) {
         const char* twelve;
         const char* twentyFour;
     };
-    for (const Row& r : {Row{719, "11:59 AM", "11:59"}, Row{720, "12:00 PM", "12:00"},
-                         Row{1439, "11:59 PM", "23:59"}, Row{0, "12:00 AM", "00:00"}}) {
+    for (const Row& r : {Row{719, "11:59 AM", "11:59"}, Row{720, "12:00 PM", "12:00"}, Row{1439, "11:59 PM", "23:59"},
+                         Row{0, "12:00 AM", "00:00"}}) {
         desktop.clock = "7:29:58 AM";
         main.ScrlAlarmChg.setValue(r.value == 0 ? 1 : r.value - 1);
         main.ScrlAlarmChg.setValue(r.value);

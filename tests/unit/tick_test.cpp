@@ -75,12 +75,8 @@ TEST_F(TickTest, FiringPlaysTheDialogsFileAndBringsTheWindowUpCollapsed) {
     main.Timer_Timer();
 
     EXPECT_EQ(log, (std::vector<std::string>{"Player.setMediaFile /home/ann/Music/Wake.mp3", "Player.play"}));
-    const std::vector<std::string> expected{"LblRealTime=7:30 AM",
-                                            "Show",
-                                            "SetFocus",
-                                            "SnoozeU.Enabled=-1",
-                                            "SettingU.Enabled=0",
-                                            "Line1 220,106-220,106"};
+    const std::vector<std::string> expected{
+        "LblRealTime=7:30 AM", "Show", "SetFocus", "SnoozeU.Enabled=-1", "SettingU.Enabled=0", "Line1 220,106-220,106"};
     EXPECT_EQ(recorder->changes, expected);
     EXPECT_TRUE(main.isShown());
     EXPECT_EQ(main.Ringing, True);

@@ -86,7 +86,7 @@ TEST(ClockTextRendering, TakesTheTwelveHourChoiceFromTheLocaleFormat) {
     EXPECT_TRUE(FormatIsTwelveHour("h:mm:ss AP t"));  // en_US
     EXPECT_TRUE(FormatIsTwelveHour("h:mm:ss ap"));
     EXPECT_TRUE(FormatIsTwelveHour("hh:mm:ss A"));
-    EXPECT_FALSE(FormatIsTwelveHour("HH:mm:ss t"));      // C, de_DE
+    EXPECT_FALSE(FormatIsTwelveHour("HH:mm:ss t"));          // C, de_DE
     EXPECT_FALSE(FormatIsTwelveHour("HH 'h' mm 'and' ss"));  // quoted letters are text
     EXPECT_FALSE(FormatIsTwelveHour(""));
 }

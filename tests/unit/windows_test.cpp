@@ -36,7 +36,8 @@ void expectElements(const Form& form, const std::array<shell::layout::Place, N>&
         EXPECT_EQ(e.index(), static_cast<int>(i + 1));
         EXPECT_EQ(e.kind(), x.kind);
         if (!x.place.empty()) {
-            const auto place = std::find_if(layout.begin(), layout.end(), [&x](const auto& p) { return p.name == x.place; });
+            const auto place =
+                std::find_if(layout.begin(), layout.end(), [&x](const auto& p) { return p.name == x.place; });
             ASSERT_NE(place, layout.end());
             EXPECT_EQ(e.rect().left, place->box.left);
             EXPECT_EQ(e.rect().top, place->box.top);
@@ -55,47 +56,47 @@ constexpr auto C = ElementKind::Control;
 
 TEST_F(MainWindowTest, MainWindowHasEveryElementInCreationOrder) {
     const std::string_view alarm = "Alarm", browse = "Browse", snooze = "Snooze", setting = "Setting";
-    expectElements(main, shell::layout::Main, {
-                             {"Dialog", C, "", False},
-                             {"STray", C, "", False},
-                             {"Shaper", C, "", False},
-                             {"ScrlSnooze", ElementKind::ScrollBar, "ScrlSnooze", True},
-                             {"Timer", ElementKind::Timer, "", False},
-                             {"ScrlAlarmChg", ElementKind::ScrollBar, "ScrlAlarmChg", True},
-                             {"Player", C, "Player", False},
-                             {"LblAlarmStatus", L, "LblAlarmStatus", True},
-                             {"CloseU", I, "Close", True},
-                             {"CloseM", I, "Close", False},
-                             {"MiniU", I, "Mini", True},
-                             {"MiniM", I, "Mini", False},
-                             {"AlarmDOFF", I, alarm, False},
-                             {"AlarmUON", I, alarm, False},
-                             {"AlarmMON", I, alarm, False},
-                             {"AlarmMOFF", I, alarm, False},
-                             {"AlarmDON", I, alarm, False},
-                             {"BrowseM", I, browse, False},
-                             {"BrowseD", I, browse, False},
-                             {"AlarmUOFF", I, alarm, True},
-                             {"BrowseU", I, browse, True},
-                             {"Line2", ElementKind::Line, "", True},
-                             {"Line1", ElementKind::Line, "", True},
-                             {"SnoozeD", I, snooze, False},
-                             {"SnoozeM", I, snooze, False},
-                             {"SnoozeU", I, snooze, True},
-                             {"SettingM", I, setting, False},
-                             {"SettingD", I, setting, False},
-                             {"SettingU", I, setting, True},
-                             {"LblAlarm", L, "LblAlarm", True},
-                             {"Shape2", ElementKind::Shape, "Shape2", True},
-                             {"Shape1", ElementKind::Shape, "Shape1", True},
-                             {"LblSnooze", L, "LblSnooze", True},
-                             {"LblMP3", L, "LblMP3", True},
-                             {"LblAlarmTime", L, "LblAlarmTime", True},
-                             {"LblRealTime", L, "LblRealTime", True},
-                         });
+    expectElements(main, shell::layout::Main,
+                   {
+                       {"Dialog", C, "", False},
+                       {"STray", C, "", False},
+                       {"Shaper", C, "", False},
+                       {"ScrlSnooze", ElementKind::ScrollBar, "ScrlSnooze", True},
+                       {"Timer", ElementKind::Timer, "", False},
+                       {"ScrlAlarmChg", ElementKind::ScrollBar, "ScrlAlarmChg", True},
+                       {"Player", C, "Player", False},
+                       {"LblAlarmStatus", L, "LblAlarmStatus", True},
+                       {"CloseU", I, "Close", True},
+                       {"CloseM", I, "Close", False},
+                       {"MiniU", I, "Mini", True},
+                       {"MiniM", I, "Mini", False},
+                       {"AlarmDOFF", I, alarm, False},
+                       {"AlarmUON", I, alarm, False},
+                       {"AlarmMON", I, alarm, False},
+                       {"AlarmMOFF", I, alarm, False},
+                       {"AlarmDON", I, alarm, False},
+                       {"BrowseM", I, browse, False},
+                       {"BrowseD", I, browse, False},
+                       {"AlarmUOFF", I, alarm, True},
+                       {"BrowseU", I, browse, True},
+                       {"Line2", ElementKind::Line, "", True},
+                       {"Line1", ElementKind::Line, "", True},
+                       {"SnoozeD", I, snooze, False},
+                       {"SnoozeM", I, snooze, False},
+                       {"SnoozeU", I, snooze, True},
+                       {"SettingM", I, setting, False},
+                       {"SettingD", I, setting, False},
+                       {"SettingU", I, setting, True},
+                       {"LblAlarm", L, "LblAlarm", True},
+                       {"Shape2", ElementKind::Shape, "Shape2", True},
+                       {"Shape1", ElementKind::Shape, "Shape1", True},
+                       {"LblSnooze", L, "LblSnooze", True},
+                       {"LblMP3", L, "LblMP3", True},
+                       {"LblAlarmTime", L, "LblAlarmTime", True},
+                       {"LblRealTime", L, "LblRealTime", True},
+                   });
     // Only the snooze button's normal image starts disabled.
-    for (const auto& e : main.elements())
-        EXPECT_EQ(e->Enabled(), e->name() == "SnoozeU" ? False : True) << e->name();
+    for (const auto& e : main.elements()) EXPECT_EQ(e->Enabled(), e->name() == "SnoozeU" ? False : True) << e->name();
     EXPECT_EQ(main.Caption(), "MP3 Tovrel");
     EXPECT_EQ(main.Width(), shell::layout::WindowWidth);
     EXPECT_EQ(main.Timer.Interval(), 50);
@@ -145,15 +146,16 @@ TEST_F(MainWindowTest, AboutWindowIsCreatedAtItsFirstUseWithItsOwnElements) {
     EXPECT_EQ(&main.About(), &about) << "created once";
     EXPECT_EQ(about.Caption(), "About");
     EXPECT_EQ(about.scaleMode(), ScaleMode::Twip);
-    expectElements(about, shell::layout::About, {
-                              {"Shaper", C, "", False},
-                              {"Label2", L, "Label2", True},
-                              {"Label1", L, "Label1", True},
-                              {"ExitU", I, "Exit", False},
-                              {"ExitM", I, "Exit", False},
-                              {"ExitD", I, "Exit", True},
-                              {"Shape1", ElementKind::Shape, "Shape1", True},
-                          });
+    expectElements(about, shell::layout::About,
+                   {
+                       {"Shaper", C, "", False},
+                       {"Label2", L, "Label2", True},
+                       {"Label1", L, "Label1", True},
+                       {"ExitU", I, "Exit", False},
+                       {"ExitM", I, "Exit", False},
+                       {"ExitD", I, "Exit", True},
+                       {"Shape1", ElementKind::Shape, "Shape1", True},
+                   });
     EXPECT_EQ(about.Label2.Caption(), "Version 1.01");
     EXPECT_EQ(about.Label2.font().points, 12.0F);
     EXPECT_FALSE(about.Label1.singleLine());
@@ -187,11 +189,11 @@ TEST_F(MainWindowTest, StartUpCallsTheComponentsInOrderAndRestsCollapsed) {
     EXPECT_EQ(main.Line2.Y2(), 107);
     // The bar is emptied in its fixed order of writes.
     EXPECT_EQ(recorder->changes.back(), "Line2 220,107-220,107");
-    EXPECT_EQ(visible({&main.AlarmUOFF, &main.AlarmMOFF, &main.AlarmDOFF, &main.AlarmUON, &main.AlarmMON,
-                       &main.AlarmDON, &main.SnoozeU, &main.SnoozeM, &main.SnoozeD, &main.SettingU,
-                       &main.SettingM, &main.SettingD, &main.BrowseU, &main.BrowseM, &main.BrowseD, &main.MiniU,
-                       &main.MiniM, &main.CloseU, &main.CloseM}),
-              (std::vector<std::string>{"AlarmUOFF", "SnoozeU", "SettingU", "BrowseU", "MiniU", "CloseU"}));
+    EXPECT_EQ(
+        visible({&main.AlarmUOFF, &main.AlarmMOFF, &main.AlarmDOFF, &main.AlarmUON, &main.AlarmMON, &main.AlarmDON,
+                 &main.SnoozeU, &main.SnoozeM, &main.SnoozeD, &main.SettingU, &main.SettingM, &main.SettingD,
+                 &main.BrowseU, &main.BrowseM, &main.BrowseD, &main.MiniU, &main.MiniM, &main.CloseU, &main.CloseM}),
+        (std::vector<std::string>{"AlarmUOFF", "SnoozeU", "SettingU", "BrowseU", "MiniU", "CloseU"}));
 }
 
 TEST_F(MainWindowTest, StartUpInTheTwentyFourHourStyle) {
