@@ -307,7 +307,8 @@ class NoSoundServerTest(SoundCase):
         self.timed("Exit", lambda: ui.click_button(about, ui.EXIT_BUTTON),
                    lambda: not prog.alive())
         self.assertEqual(prog.proc.returncode, 0, prog.proc.describe())
-        theirs = {"gstreamer-1.0", "pulse"}  # GStreamer's cache, PulseAudio's cookie
+        # GStreamer's and fontconfig's caches, PulseAudio's cookie.
+        theirs = {"gstreamer-1.0", "fontconfig", "pulse"}
         kept = [str(p) for p in prog.home.rglob("*") if p.is_file() and not theirs & set(p.parts)]
         self.assertEqual(kept, [], "files of Tovrel's or Qt's left in HOME")
         self.assertNotIn("run-time error", prog.stderr_text())
