@@ -230,13 +230,14 @@ PEERS = {
 }
 
 
-class PeerRun:
+class PeerRun(harness.Running):
     """A peer with a temporary HOME (and XDG folders in it), its own session bus, GSettings
     kept in memory and the accessibility bridge off (Tovrel runs here without a session
     bus, so without one too). make() starts the bus; start() the program."""
 
     def __init__(self, peer, env=None):
         self.peer = peer
+        self.name = peer.package
         self.home = harness.new_dir(peer.package)
         runtime = self.home / ".runtime"
         runtime.mkdir(mode=0o700)
@@ -261,26 +262,11 @@ class PeerRun:
             raise
         if not bus.exists():
             raise harness.HarnessError("its session bus did not start\n" + self.bus.describe())
-        self.proc = None
 
     def start(self):
         self.proc = harness.Proc([self.peer.binary, *self.peer.args], name=self.peer.package,
                                  env=self.env, cwd=self.home)
         return self
-
-    @property
-    def pid(self):
-        return self.proc.pid
-
-    def alive(self):
-        return self.proc is not None and self.proc.alive()
-
-    def failure(self, message):
-        return harness.HarnessError(message + "\n" + self.proc.describe())
-
-    def check_alive(self, doing="running"):
-        if not self.proc.alive():
-            raise self.failure(f"{self.peer.package} ended while {doing}")
 
     def stop(self, grace=5.0):
         if self.proc is not None:

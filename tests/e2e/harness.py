@@ -686,12 +686,38 @@ def faketime_spec(start, speed=None):
     return f"@{start}" + (f" x{speed}" if speed else "")
 
 
-class Program:
+class Running:
+    """A program started as self.proc (a Proc), named self.name in what goes wrong."""
+
+    name = "the program"
+    proc = None
+
+    @property
+    def pid(self):
+        return self.proc.pid
+
+    def alive(self):
+        return self.proc is not None and self.proc.alive()
+
+    def failure(self, message):
+        """A HarnessError carrying message, the program's state and its stderr."""
+        if self.proc is None:
+            return HarnessError(message + f"\n({self.name} was never started)")
+        return HarnessError(message + "\n" + self.proc.describe())
+
+    def check_alive(self, doing="running"):
+        if not self.alive():
+            raise self.failure(f"{self.name} ended while {doing}")
+
+
+class Program(Running):
     """Tovrel under test: its own temporary HOME, optional faked wall clock.
 
     faketime: a FAKETIME value (see faketime_spec); the monotonic clock stays real,
     which Qt's timers and media playback need.
     env: extra environment (wins over everything else)."""
+
+    name = "tovrel"
 
     def __init__(self, binary=None, faketime=None, home=None, env=None, display=None,
                  pulse_server=None, args=()):
@@ -734,23 +760,6 @@ class Program:
         self.proc = Proc([self.binary, *self.args], name="tovrel", env=self.environment(),
                          cwd=self.home)
         return self
-
-    @property
-    def pid(self):
-        return self.proc.pid
-
-    def alive(self):
-        return self.proc is not None and self.proc.alive()
-
-    def failure(self, message):
-        """A HarnessError carrying message, the program's state and its stderr."""
-        if self.proc is None:
-            return HarnessError(message + "\n(the program was never started)")
-        return HarnessError(message + "\n" + self.proc.describe())
-
-    def check_alive(self, doing="running"):
-        if not self.alive():
-            raise self.failure(f"tovrel ended while {doing}")
 
     def windows(self, name=None, visible=True):
         """This program's windows (optionally by exact title), its tray icon left out."""
