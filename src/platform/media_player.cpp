@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -254,6 +255,21 @@ private:
         }
         gst_bin_add_many(GST_BIN(pipeline_), convert_, resample, sink_, nullptr);
         gst_element_link_many(convert_, resample, sink_, nullptr);
+        // Counts the sound that goes out, whatever its source, on the
+        // streaming thread: a round of the file is judged by it.
+        GstPad* in = gst_element_get_static_pad(convert_, "sink");
+        gst_pad_add_probe(
+            in, GST_PAD_PROBE_TYPE_BUFFER,
+            [](GstPad*, GstPadProbeInfo* info, gpointer self) -> GstPadProbeReturn {
+                GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
+                if (gst_buffer_get_size(buffer) > 0) {
+                    static_cast<Worker*>(self)->sounded_ +=
+                        GST_BUFFER_DURATION_IS_VALID(buffer) ? GST_BUFFER_DURATION(buffer) : kShortestRound;
+                }
+                return GST_PAD_PROBE_OK;
+            },
+            this, nullptr);
+        gst_object_unref(in);
         // The bus is watched from this thread's main context, its default.
         GstBus* bus = gst_element_get_bus(pipeline_);
         gst_bus_add_watch(
@@ -300,6 +316,7 @@ private:
             return;
         }
         gst_bin_add(GST_BIN(pipeline_), source_);
+        sounded_ = 0;
         // The file's link carries data once its decoder's pad is known.
         gst_element_link(source_, convert_);
         publish({tone_ ? kToneCycleSeconds : 0.0, 0.0, tone_});
@@ -410,8 +427,18 @@ private:
     // the next round follows it without a gap; after an end of stream (a
     // round that ended some other way) the pipeline is flushed first. A file
     // with next to no sound in it would only spin here: it counts as one
-    // that cannot be played.
+    // that cannot be played. So does a file that stops giving sound while
+    // it rings (emptied, cut short or overwritten in place): its rounds
+    // would end as soon as they start, one seek after another.
     void endOfRound(GstMessage* message) {
+        if (sounded_.exchange(0) < kShortestRound) {
+            g_printerr(
+                "tovrel: %s gave no sound in its last round (changed while it rang?); "
+                "ringing the built-in tone\n",
+                path_.c_str());
+            fallBackToTone();
+            return;
+        }
         gint64 end = 0;
         GstSeekFlags flags = GST_SEEK_FLAG_NONE;
         if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_SEGMENT_DONE) {
@@ -532,7 +559,8 @@ private:
     GSource* poll_ = nullptr;
     GSource* retry_ = nullptr;
     Phase phase_ = Phase::Idle;
-    std::uint64_t active_ = 0;  // the playback under way, 0 for none
+    std::atomic<gint64> sounded_ = 0;  // nanoseconds of sound since the round began
+    std::uint64_t active_ = 0;         // the playback under way, 0 for none
     std::string path_;
     bool tone_ = false;
 };

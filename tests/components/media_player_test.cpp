@@ -278,6 +278,74 @@ TEST_F(PlayerAtSink, LaterAlarmsSoundFromTheStartLikeTheFirst) {
     }
 }
 
+// What this process has used: CPU seconds (all threads) and resident bytes.
+std::pair<double, double> cpuAndRss() {
+    QFile stat("/proc/self/stat");
+    QFile statm("/proc/self/statm");
+    if (!stat.open(QIODevice::ReadOnly) || !statm.open(QIODevice::ReadOnly)) return {0.0, 0.0};
+    // Fields after the command's closing parenthesis: utime and stime are 14 and 15.
+    const QList<QByteArray> fields = stat.readAll().split(')').last().simplified().split(' ');
+    const double ticks = static_cast<double>(::sysconf(_SC_CLK_TCK));
+    const double pages = statm.readAll().split(' ').value(1).toDouble();
+    return {(fields.value(11).toDouble() + fields.value(12).toDouble()) / ticks,
+            pages * static_cast<double>(::sysconf(_SC_PAGESIZE))};
+}
+
+TEST_F(PlayerAtSink, FileChangedWhileItRingsKeepsSoundingWithoutARunaway) {
+    const QString other = file("other.mp3");
+    ASSERT_TRUE(tovrel::testing::makeMp3(other, 2.0, kFileHz));
+    QFile otherFile(other);
+    ASSERT_TRUE(otherFile.open(QIODevice::ReadOnly));
+    const QByteArray otherBytes = otherFile.readAll();
+    struct Change {
+        const char* what;
+        std::function<void(QFile&)> change;  // in place, as an editor's save or a sync tool does
+        bool tone;                           // the file gives no more sound
+    };
+    const std::vector<Change> changes{
+        {"emptied", [](QFile& f) { f.resize(0); }, true},
+        {"truncated to half a frame", [](QFile& f) { f.resize(200); }, true},
+        {"overwritten with text", [](QFile& f) { f.resize(0) && f.write("Wake up at seven.\n"); }, true},
+        {"overwritten with another mp3", [&otherBytes](QFile& f) { f.resize(0) && f.write(otherBytes); }, false},
+    };
+    for (const auto& [what, change, tone] : changes) {
+        SCOPED_TRACE(what);
+        const QString mp3 = file("ringing.mp3");
+        // At a high bit rate GStreamer's parser, which reads 64 KiB at a time,
+        // has less than two seconds of sound in hand when the file changes.
+        ASSERT_TRUE(tovrel::testing::makeMp3(mp3, 10.0, kFileHz, false, 320));
+        player.setMediaFile(mp3.toStdString());
+        SinkRecording recording(file("heard.wav"));
+        player.play();
+        ASSERT_TRUE(waitUntil([this] { return player.position() > 0.3; }, 3s));
+        QFile inPlace(mp3);
+        ASSERT_TRUE(inPlace.open(QIODevice::ReadWrite));
+        change(inPlace);
+        inPlace.close();
+        EXPECT_EQ(waitUntil([this] { return player.playingFallbackTone(); }, 4s), tone);
+        pumpEvents(500ms);
+        recording.finish();
+        // Sound throughout: the tone within a second of the file's last sound.
+        const auto pause = tovrel::testing::longestPause(file("heard.wav"));
+        ASSERT_TRUE(pause) << "nothing reached the sink";
+        EXPECT_LT(*pause, 1.0) << "silent while it rings";
+        const auto heard = analyse(file("heard.wav"));
+        ASSERT_TRUE(heard);
+        const auto end = analyse(file("heard.wav"), heard->seconds - 0.4);
+        ASSERT_TRUE(end);
+        EXPECT_GT(end->rmsAmplitude, kAudibleRms) << "silent while it rings";
+
+        const auto [cpuBefore, rssBefore] = cpuAndRss();
+        pumpEvents(5s);
+        const auto [cpuAfter, rssAfter] = cpuAndRss();
+        player.stop();
+        std::cout << "[ measure  ] " << what << ": " << (cpuAfter - cpuBefore) / 5.0 * 100 << " % of a core, RSS "
+                  << (rssAfter - rssBefore) / 1e6 << " MB more, longest pause " << *pause << " s\n";
+        EXPECT_LT(cpuAfter - cpuBefore, 0.2 * 5.0) << "a runaway";
+        EXPECT_LT(rssAfter - rssBefore, 5e6) << "memory without end";
+    }
+}
+
 TEST_F(PlayerAtSink, NewFileDuringPlaybackTakesOverAtTheNextPlay) {
     const QString first = file("first.mp3");
     ASSERT_TRUE(tovrel::testing::makeMp3(first, 1.0, kFileHz));

@@ -42,12 +42,12 @@ bool makeWav(const QString& path, double seconds, int hz, int rate, int channels
                        QString::number(seconds), "sine", QString::number(hz), "vol", "0.5"}) == 0;
 }
 
-bool makeMp3(const QString& path, double seconds, int hz, bool id3Tag) {
+bool makeMp3(const QString& path, double seconds, int hz, bool id3Tag, int kbps) {
     const QString wav = path + ".source.wav";
     if (!makeWav(wav, seconds, hz)) {
         return false;
     }
-    QStringList arguments{"--quiet"};
+    QStringList arguments{"--quiet", "-b", QString::number(kbps)};
     if (id3Tag) {
         arguments << "--add-id3v2"
                   << "--tt"

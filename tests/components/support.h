@@ -28,8 +28,9 @@ bool haveProgram(const QString& program);
 
 // A sine tone written by sox, e.g. makeWav(path, 0.5, 440, 44100, 2).
 bool makeWav(const QString& path, double seconds, int hz, int rate = 44100, int channels = 1);
-// The same tone encoded by lame, optionally behind an ID3v2 tag.
-bool makeMp3(const QString& path, double seconds, int hz, bool id3Tag = false);
+// The same tone encoded by lame at a constant bit rate, optionally behind
+// an ID3v2 tag.
+bool makeMp3(const QString& path, double seconds, int hz, bool id3Tag = false, int kbps = 128);
 
 // Whether the sound server named in PULSE_SERVER answers.
 bool soundServerAvailable();
