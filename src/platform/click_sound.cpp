@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 #include "platform/click_sound.h"
+#include "platform/sound_names.h"
 
-#include <pulse/error.h>
-#include <pulse/sample.h>
-#include <pulse/simple.h>
+#include <pulse/pulseaudio.h>
 #include <sndfile.h>
 
 #include <algorithm>
@@ -40,30 +39,157 @@ struct PlaybackJob {
     bool reachedServer = false;
 };
 
+// The connection to the sound server for one click, on a main loop thread
+// of libpulse's own; each wait below gives up when the server fails or goes.
+class ServerStream {
+public:
+    ServerStream() : loop_(pa_threaded_mainloop_new()) {}
+    ~ServerStream() {
+        if (loop_ == nullptr) {
+            return;
+        }
+        pa_threaded_mainloop_stop(loop_);
+        if (stream_ != nullptr) {
+            pa_stream_unref(stream_);
+        }
+        if (context_ != nullptr) {
+            pa_context_disconnect(context_);
+            pa_context_unref(context_);
+        }
+        pa_threaded_mainloop_free(loop_);
+    }
+    ServerStream(const ServerStream&) = delete;
+    ServerStream& operator=(const ServerStream&) = delete;
+
+    // Connects and opens the playback stream; true when the server took it.
+    bool open(const pa_sample_spec& format) {
+        if (loop_ == nullptr || pa_threaded_mainloop_start(loop_) < 0) {
+            return false;
+        }
+        const Locked lock(loop_);
+        pa_proplist* properties = pa_proplist_new();
+        for (const auto& [key, value] : kApplicationSoundProperties) {
+            pa_proplist_sets(properties, key, value);
+        }
+        context_ = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(loop_), nullptr, properties);
+        pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, "event");
+        if (context_ != nullptr) {
+            pa_context_set_state_callback(
+                context_, [](pa_context*, void* loop) { wake(loop); }, loop_);
+        }
+        if (context_ == nullptr || pa_context_connect(context_, nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0 ||
+            !waitFor([this] { return contextState(); })) {
+            pa_proplist_free(properties);
+            return false;
+        }
+        stream_ = pa_stream_new_with_proplist(context_, "Click", &format, nullptr, properties);
+        pa_proplist_free(properties);
+        if (stream_ == nullptr) {
+            return false;
+        }
+        pa_stream_set_state_callback(
+            stream_, [](pa_stream*, void* loop) { wake(loop); }, loop_);
+        pa_stream_set_write_callback(
+            stream_, [](pa_stream*, std::size_t, void* loop) { wake(loop); }, loop_);
+        return pa_stream_connect_playback(stream_, nullptr, nullptr, PA_STREAM_NOFLAGS, nullptr, nullptr) == 0 &&
+               waitFor([this] { return streamState(); });
+    }
+
+    // Writes the samples as the server asks for them, then waits until it
+    // has played them; false when the server failed on the way.
+    bool playAll(const std::vector<std::int16_t>& samples) {
+        const Locked lock(loop_);
+        const auto* next = reinterpret_cast<const std::uint8_t*>(samples.data());
+        std::size_t left = samples.size() * sizeof samples.front();
+        while (left > 0) {
+            if (!good()) {
+                return false;
+            }
+            const std::size_t room = pa_stream_writable_size(stream_);
+            if (room == 0 || room == static_cast<std::size_t>(-1)) {
+                pa_threaded_mainloop_wait(loop_);
+                continue;
+            }
+            const std::size_t size = std::min(room, left);
+            if (pa_stream_write(stream_, next, size, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+                return false;
+            }
+            next += size;
+            left -= size;
+        }
+        pa_operation* drained = pa_stream_drain(
+            stream_, [](pa_stream*, int, void* loop) { wake(loop); }, loop_);
+        if (drained == nullptr) {
+            return false;
+        }
+        while (pa_operation_get_state(drained) == PA_OPERATION_RUNNING && good()) {
+            pa_threaded_mainloop_wait(loop_);
+        }
+        const bool done = pa_operation_get_state(drained) == PA_OPERATION_DONE;
+        pa_operation_unref(drained);
+        return done;
+    }
+
+private:
+    struct Locked {
+        explicit Locked(pa_threaded_mainloop* loop) : loop(loop) { pa_threaded_mainloop_lock(loop); }
+        ~Locked() { pa_threaded_mainloop_unlock(loop); }
+        Locked(const Locked&) = delete;
+        Locked& operator=(const Locked&) = delete;
+        pa_threaded_mainloop* loop;
+    };
+
+    static void wake(void* loop) { pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(loop), 0); }
+
+    // Ready: true; failed or ended: false; on the way: nothing yet.
+    std::optional<bool> contextState() const {
+        const pa_context_state_t state = pa_context_get_state(context_);
+        return PA_CONTEXT_IS_GOOD(state) ? (state == PA_CONTEXT_READY ? std::optional(true) : std::nullopt)
+                                         : std::optional(false);
+    }
+    std::optional<bool> streamState() const {
+        const pa_stream_state_t state = pa_stream_get_state(stream_);
+        return PA_STREAM_IS_GOOD(state) ? (state == PA_STREAM_READY ? std::optional(true) : std::nullopt)
+                                        : std::optional(false);
+    }
+    bool good() const { return contextState() != false && streamState() != false; }
+
+    template <typename State>
+    bool waitFor(State state) {
+        for (auto now = state(); true; now = state()) {
+            if (now) {
+                return *now;
+            }
+            pa_threaded_mainloop_wait(loop_);
+        }
+    }
+
+    pa_threaded_mainloop* loop_;
+    pa_context* context_ = nullptr;
+    pa_stream* stream_ = nullptr;
+};
+
 void playOnServer(PlaybackJob& job) {
     pa_sample_spec format{};
     format.format = PA_SAMPLE_S16NE;
     format.rate = static_cast<std::uint32_t>(job.sound.sampleRate);
     format.channels = static_cast<std::uint8_t>(job.sound.channels);
 
-    int error = 0;
-    pa_simple* stream =
-        pa_simple_new(nullptr, "MP3 Tovrel", PA_STREAM_PLAYBACK, nullptr, "Click", &format, nullptr, nullptr, &error);
-    if (stream != nullptr) {
-        {
-            const std::lock_guard lock(job.mutex);
-            job.reachedServer = true;
+    {
+        ServerStream stream;
+        if (stream.open(format)) {
+            {
+                const std::lock_guard lock(job.mutex);
+                job.reachedServer = true;
+            }
+            const auto start = std::chrono::steady_clock::now();
+            if (stream.playAll(job.sound.samples)) {
+                // A sink that renders ahead reports the stream drained a
+                // little before the last of it is heard; the sound cannot be
+                // over before its length has passed.
+                std::this_thread::sleep_until(start + job.sound.duration());
+            }
         }
-        const auto start = std::chrono::steady_clock::now();
-        const auto& samples = job.sound.samples;
-        if (pa_simple_write(stream, samples.data(), samples.size() * sizeof samples.front(), &error) == 0 &&
-            pa_simple_drain(stream, &error) == 0) {
-            // A sink that renders ahead reports the stream drained a little
-            // before the last of it is heard; the sound cannot be over
-            // before its length has passed.
-            std::this_thread::sleep_until(start + job.sound.duration());
-        }
-        pa_simple_free(stream);
     }
     {
         const std::lock_guard lock(job.mutex);

@@ -3,7 +3,7 @@
 #pragma once
 
 // The click the windows make: a short wave file decoded with libsndfile and
-// played through the PulseAudio simple API, waiting until it has been heard.
+// played through PulseAudio, waiting until it has been heard.
 
 #include <chrono>
 #include <cstdint>

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 
 #include "platform/media_player.h"
+#include "platform/sound_names.h"
 
 #include <gst/app/gstappsrc.h>
 #include <gst/gst.h>
@@ -254,13 +255,26 @@ private:
             return false;
         }
         gst_bin_add_many(GST_BIN(pipeline_), convert_, resample, sink_, nullptr);
-        gst_element_link_many(convert_, resample, sink_, nullptr);
+        gst_element_link(convert_, resample);
+        // The stream's name reaches the sound server as a tag, put in last.
+        namer_ = gst_element_factory_make("taginject", nullptr);
+        if (namer_ != nullptr) {
+            gst_bin_add(GST_BIN(pipeline_), namer_);
+            gst_element_link_many(resample, namer_, sink_, nullptr);
+        } else {
+            gst_element_link(resample, sink_);
+        }
         // Counts the sound that goes out, whatever its source, on the
-        // streaming thread: a round of the file is judged by it.
+        // streaming thread: a round of the file is judged by it. The file's
+        // own tags go no further: its title would rename the alarm's stream.
         GstPad* in = gst_element_get_static_pad(convert_, "sink");
         gst_pad_add_probe(
-            in, GST_PAD_PROBE_TYPE_BUFFER,
+            in, static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
             [](GstPad*, GstPadProbeInfo* info, gpointer self) -> GstPadProbeReturn {
+                if ((GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) != 0) {
+                    return GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_TAG ? GST_PAD_PROBE_DROP
+                                                                                           : GST_PAD_PROBE_OK;
+                }
                 GstBuffer* buffer = GST_PAD_PROBE_INFO_BUFFER(info);
                 if (gst_buffer_get_size(buffer) > 0) {
                     static_cast<Worker*>(self)->sounded_ +=
@@ -311,6 +325,7 @@ private:
         if (pipeline_ == nullptr) {
             return;
         }
+        nameStream();
         source_ = tone_ ? makeTone() : makeFileSource();
         if (source_ == nullptr) {
             return;
@@ -337,6 +352,34 @@ private:
                 gst_message_unref(error);
             }
         }
+    }
+
+    // Tells the sound server (and so the desktop's volume mixers and its
+    // policies for roles) that this is Tovrel's alarm and what it plays. The
+    // sink opens a new stream with them at each start.
+    void nameStream() {
+        if (g_object_class_find_property(G_OBJECT_GET_CLASS(sink_), "stream-properties") == nullptr) {
+            return;
+        }
+        gchar* name = g_path_get_basename(path_.c_str());
+        const std::string what = std::string("Alarm: ") + (tone_ ? "built-in tone" : name);
+        g_free(name);
+        if (namer_ != nullptr) {
+            GValue title = G_VALUE_INIT;
+            g_value_init(&title, G_TYPE_STRING);
+            g_value_set_string(&title, what.c_str());
+            gchar* quoted = gst_value_serialize(&title);
+            g_object_set(namer_, "tags", (std::string("title=") + quoted).c_str(), nullptr);
+            g_free(quoted);
+            g_value_unset(&title);
+        }
+        GstStructure* properties = gst_structure_new("props", "media.role", G_TYPE_STRING, "alarm", "media.name",
+                                                     G_TYPE_STRING, what.c_str(), nullptr);
+        for (const auto& [key, value] : kApplicationSoundProperties) {
+            gst_structure_set(properties, key, G_TYPE_STRING, value, nullptr);
+        }
+        g_object_set(sink_, "stream-properties", properties, nullptr);
+        gst_structure_free(properties);
     }
 
     // The file, decoded by whatever GStreamer finds for it. Only an audio
@@ -555,6 +598,7 @@ private:
     GstElement* pipeline_ = nullptr;
     GstElement* convert_ = nullptr;  // where a source is linked
     GstElement* sink_ = nullptr;
+    GstElement* namer_ = nullptr;  // tags the stream with its name, where GStreamer has taginject
     GstElement* source_ = nullptr;
     GSource* poll_ = nullptr;
     GSource* retry_ = nullptr;

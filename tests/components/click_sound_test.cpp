@@ -75,9 +75,11 @@ TEST_F(ClickSoundAtSink, PlaysAWaveFileWholeAndReturnsWhenItEnds) {
     SinkRecording recording(file("heard.wav"));
     ASSERT_TRUE(recording.started());
 
+    tovrel::testing::SinkInputsLater streams(300ms);
     const auto took = timedPlay(wav);
     recording.finish();
     std::cout << "[ measure  ] 600 ms wave took " << took.count() << " ms\n";
+    EXPECT_TRUE(tovrel::testing::hasTovrelStream(streams.text(), "event", "Click"));
 
     EXPECT_EQ(click.lastOutcome().source, Source::File);
     EXPECT_EQ(click.lastOutcome().ending, Ending::Finished);

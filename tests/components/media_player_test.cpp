@@ -77,6 +77,8 @@ protected:
         EXPECT_TRUE(player.isPlaying());
         EXPECT_TRUE(waitUntil([this] { return player.playingFallbackTone(); }, 1s));
         pumpEvents(1200ms);
+        EXPECT_TRUE(tovrel::testing::hasTovrelStream(tovrel::testing::SinkInputsLater(0ms).text(), "alarm",
+                                                     "Alarm: built-in tone"));
         EXPECT_DOUBLE_EQ(player.length(), GstMediaPlayer::kToneCycleSeconds);
         const double position = player.position();
         EXPECT_GT(position, 0.5) << "the tone's position does not run";
@@ -114,6 +116,8 @@ TEST_F(PlayerAtSink, PlaysAnMp3OverAndOverWithSaneLengthAndPosition) {
     EXPECT_LT(starting, 100ms) << "play() must return at once";
     ASSERT_TRUE(waitUntil([this] { return player.length() > 0.0; }, 3s)) << "length never known";
     EXPECT_NEAR(player.length(), 1.0, 0.1);
+    EXPECT_TRUE(
+        tovrel::testing::hasTovrelStream(tovrel::testing::SinkInputsLater(0ms).text(), "alarm", "Alarm: song.mp3"));
 
     // Watch the position through a few rounds: it stays within the file and
     // starts over at the end.
@@ -162,7 +166,10 @@ TEST_F(PlayerAtSink, Mp3WithId3TagPlaysToo) {
     const QString mp3 = file("tagged.mp3");
     ASSERT_TRUE(tovrel::testing::makeMp3(mp3, 1.0, kFileHz, true));
     player.setMediaFile(mp3.toStdString());
+    // The file's title does not rename the alarm's stream.
+    tovrel::testing::SinkInputsLater streams(700ms);
     const auto stopping = playRecorded(1500ms);
+    EXPECT_TRUE(tovrel::testing::hasTovrelStream(streams.text(), "alarm", "Alarm: tagged.mp3"));
     EXPECT_FALSE(player.playingFallbackTone());
     EXPECT_LT(stopping, kQuickStop);
     const auto heard = analyseSounding(file("heard.wav"));

@@ -181,6 +181,36 @@ std::optional<SoundStats> SinkRecording::finish() {
     return analyse(path_);
 }
 
+SinkInputsLater::SinkInputsLater(std::chrono::milliseconds delay) : pactl_(std::make_unique<QProcess>()) {
+    pactl_->start("sh", {"-c", QString("sleep %1; exec pactl list sink-inputs").arg(delay.count() / 1000.0)});
+}
+
+SinkInputsLater::~SinkInputsLater() { text(); }
+
+QString SinkInputsLater::text() {
+    pactl_->waitForFinished(10000);
+    return QString::fromUtf8(pactl_->readAllStandardOutput());
+}
+
+::testing::AssertionResult hasTovrelStream(const QString& sinkInputs, const QString& role, const QString& name) {
+    // One block a stream, its properties one "key = "value"" a line.
+    for (const QString& stream : sinkInputs.split("Sink Input #")) {
+        QStringList missing;
+        const std::vector<std::pair<QString, QString>> expected{{"application.name", "MP3 Tovrel"},
+                                                                {"application.icon_name", TOVREL_APP_ID},
+                                                                {"application.id", TOVREL_APP_ID},
+                                                                {"media.role", role},
+                                                                {"media.name", name}};
+        for (const auto& [key, value] : expected) {
+            if (!stream.contains(QString("%1 = \"%2\"").arg(key, value))) missing << key;
+        }
+        if (missing.isEmpty()) return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "no stream named " << name.toStdString() << " with role "
+                                         << role.toStdString() << " in:\n"
+                                         << sinkInputs.toStdString();
+}
+
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
     const QDeadlineTimer deadline(timeout);
     while (!condition()) {

@@ -99,6 +99,24 @@ private:
     std::unique_ptr<QProcess> recorder_;
 };
 
+// Lists the sound server's streams (`pactl list sink-inputs`) after a
+// delay, in the background, so that a call that blocks can be looked at.
+class SinkInputsLater {
+public:
+    explicit SinkInputsLater(std::chrono::milliseconds delay);
+    ~SinkInputsLater();
+    SinkInputsLater(const SinkInputsLater&) = delete;
+    SinkInputsLater& operator=(const SinkInputsLater&) = delete;
+    // Waits for the list.
+    QString text();
+
+private:
+    std::unique_ptr<QProcess> pactl_;
+};
+// Whether the list shows a stream of Tovrel's, with its program's name,
+// icon and id, the given role and the given name.
+::testing::AssertionResult hasTovrelStream(const QString& sinkInputs, const QString& role, const QString& name);
+
 // Runs the event loop until the condition holds or the time is up; the
 // condition's last value.
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
