@@ -426,7 +426,7 @@ void drawAboutBackground(QPainter& p, Face& face) {
     p.fillRect(QRect(QPoint(0, 0), aboutSize), colour(ink::paper));
     drawMarker(p);
     drawPanel(p, topPanel);
-    drawTitle(p, face, QStringLiteral("About MP3 Tovrel"));
+    drawTitle(p, face, QStringLiteral("About"));
     drawDisplay(p, {aboutTextArea, aboutVersionArea});
     drawSlot(p, exitSlot);
 }
