@@ -81,16 +81,24 @@ TEST_F(ViewTest, PaintsTheLabelsImagesAndProgressLinesTheModelHolds) {
     EXPECT_FALSE(pureGreen(bar.pixel(250, 107)));
     main.Line1.setX2(220);
     EXPECT_FALSE(pureGreen(shot().pixel(220, 106))) << "zero length draws nothing";
+    // Every one-line label of the panel's face, a long file name as much as "Snooze:
+    // 120 Min": a caption too wide steps the face down to a readable size, then ends in
+    // "…". (The seven-segment face draws "…" as one dot in the last digit; its labels hold
+    // only times and On/Off, which fit.)
     main.setHeight(shell::ExpandedHeight);
-    main.LblMP3.setCaption(std::string(120, 'N'));  // a long file name
-    const QImage image = shot();
-    const QRect name = view->pixelRect(main.LblMP3.rect());
-    int rows = 0, right = name.right();
-    for (int y = name.top(); y <= name.bottom(); ++y)
-        rows += greenPixels(image, {name.left(), y, name.width(), 1}) > 0 ? 1 : 0;
-    while (right > name.left() && greenPixels(image, {right, name.top(), 1, name.height()}) == 0) --right;
-    EXPECT_GE(rows, 6) << "a long name drawn below a readable face";
-    EXPECT_LE(greenPixels(image, {right - 1, name.top(), 2, name.height()}), 4) << "a long name cut without dots";
+    for (forms::Label* label : {&main.LblMP3, &main.LblSnooze, &main.LblAlarm}) {
+        SCOPED_TRACE(label->name());
+        ASSERT_TRUE(label->singleLine());
+        label->setCaption(std::string(120, '8'));
+        const QImage image = shot();
+        const QRect text = view->pixelRect(label->rect());
+        int rows = 0, right = text.right();
+        for (int y = text.top(); y <= text.bottom(); ++y)
+            rows += greenPixels(image, {text.left(), y, text.width(), 1}) > 0 ? 1 : 0;
+        while (right > text.left() && greenPixels(image, {right, text.top(), 1, text.height()}) == 0) --right;
+        EXPECT_GE(rows, 6) << "drawn below a readable face";
+        EXPECT_LE(greenPixels(image, {right - 1, text.top(), 2, text.height()}), 4) << "cut without dots";
+    }
 }
 
 TEST_F(ViewTest, PointerReachesTheElementsThroughCapture) {
