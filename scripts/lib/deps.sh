@@ -38,6 +38,7 @@ TOVREL_PKGS_TEST=(
   "${TOVREL_PKGS_DISPLAY[@]}" libfaketime faketime sox lame
   "${TOVREL_PKGS_PACKAGE[@]}"
   dbus-daemon at-spi2-core python3-gi gir1.2-atspi-2.0
+  python3-dbusmock # mocked desktop services (the portal, the power manager)
   gdb # stacks of a program that stopped answering in an end-to-end test
 )
 

@@ -74,6 +74,16 @@ public:
     virtual void play(const std::string& path) = 0;
 };
 
+// Keeps the desktop from suspending the computer by itself (after some idle
+// time) while an alarm is armed; the user can still suspend it. hold() and
+// release() are called in turn, release() first only when nothing is held.
+class SuspendInhibitor {
+public:
+    virtual ~SuspendInhibitor() = default;
+    virtual void hold() = 0;
+    virtual void release() = 0;
+};
+
 // The platform services the handlers need beyond the hosted components.
 class Desktop {
 public:
@@ -102,6 +112,7 @@ struct MainComponents {
     FileDialog& dialog;
     TrayIcon& tray;
     ClickSound& click;
+    SuspendInhibitor& inhibitor;
 };
 
 }  // namespace tovrel::components

@@ -12,6 +12,7 @@
 #include "platform/ending_signals.h"
 #include "platform/file_dialog.h"
 #include "platform/media_player.h"
+#include "platform/suspend_inhibitor.h"
 #include "platform/tray_icon.h"
 #include "shell/frm_tovrel.h"
 
@@ -39,9 +40,10 @@ int main(int argc, char** argv) {
         platform::QtFileDialog dialog;
         platform::QtTrayIcon tray(desktop.icon());
         platform::QtClickSound click;
+        platform::DBusSuspendInhibitor inhibitor;
         app.beforeFatalExit = [&tray] { tray.remove(); };
 
-        shell::FrmTovrel main({desktop, player, dialog, tray, click});
+        shell::FrmTovrel main({desktop, player, dialog, tray, click, inhibitor});
         main.Form_Load();
         main.Show();
         // Ended from outside (a kill, the session's end): the same way out

@@ -86,7 +86,8 @@ FrmTovrel::FrmTovrel(components::MainComponents c)
       STray(c.tray),
       Player(c.player),
       desktop_(c.desktop),
-      click_(c.click) {
+      click_(c.click),
+      inhibitor_(c.inhibitor) {
     SnoozeU.setEnabled(False);
 
     Form::Form_MouseDown = [this](const forms::MouseArgs& a) { Form_MouseDown(a); };
@@ -98,7 +99,11 @@ FrmTovrel::FrmTovrel(components::MainComponents c)
 
     auto bind = [this](forms::Image& image, forms::MouseHandler forms::Element::*event,
                        void (FrmTovrel::*handler)(const forms::MouseArgs&)) {
-        image.*event = [this, handler](const forms::MouseArgs& a) { (this->*handler)(a); };
+        // Only the commands arm and disarm the alarm; the tick never does.
+        image.*event = [this, handler](const forms::MouseArgs& a) {
+            (this->*handler)(a);
+            holdOffSuspendWhileArmed();
+        };
     };
     bind(AlarmUON, &forms::Element::MouseMove, &FrmTovrel::AlarmUON_MouseMove);
     bind(AlarmUOFF, &forms::Element::MouseMove, &FrmTovrel::AlarmUOFF_MouseMove);
@@ -172,6 +177,17 @@ void FrmTovrel::resetProgressBar() {
     Line1.setX2(220);
     Line2.setX1(220);
     Line2.setX2(220);
+}
+
+void FrmTovrel::holdOffSuspendWhileArmed() {
+    const bool armed = AlarmArmed == True && LblMP3.Caption() != NoFileSelected;
+    if (armed == suspendHeld_) return;
+    suspendHeld_ = armed;
+    if (armed) {
+        inhibitor_.hold();
+    } else {
+        inhibitor_.release();
+    }
 }
 
 void FrmTovrel::playClick() { click_.play(desktop_.programDirectory() + "/Tovrel.wav"); }

@@ -148,11 +148,16 @@ private:
     // while no tick came to fire it, and it is still worth ringing.
     bool alarmMinuteSkipped(const std::string& clockText);
     void playClick();
+    // Holds off the desktop's automatic suspend exactly while an alarm that
+    // can ring is armed. Runs after every command, outside its handler.
+    void holdOffSuspendWhileArmed();
     // What a hover on either face of the alarm button puts back to normal.
     void resetAroundAlarmButton();
 
     components::Desktop& desktop_;
     components::ClickSound& click_;
+    components::SuspendInhibitor& inhibitor_;
+    bool suspendHeld_ = false;
     std::unique_ptr<FrmAbout> about_;
     // The minute the last tick read from the clock, counted from the start
     // of the desktop's day count.

@@ -2,8 +2,10 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 """The alarm cycle of the real program, heard at the null sink: choosing an MP3 in the
 Open dialog, switching the alarm on, ringing at the minute, snooze, ringing again at
-the snoozed minute, switch-off; switching on with no file; the click sound; the program
-stopped over the alarm minute.
+the snoozed minute, switch-off, switching on again and Exit, in the 24-hour style on a
+desktop with the XDG portal and in the 12-hour style with a power manager instead, each
+holding off suspend exactly while the alarm is armed; switching on with no file; the
+click sound; the program stopped over the alarm minute, with a portal that never answers.
 
 The program's wall clock is faked (libfaketime reading an offset from a file) and
 moved forward by the test; the monotonic clock stays real. The alarm file is a
@@ -16,6 +18,7 @@ import unittest
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
+import desktop_mocks  # noqa: E402
 import harness  # noqa: E402
 import tovrel_ui as ui  # noqa: E402
 
@@ -38,11 +41,19 @@ class TovrelCase(unittest.TestCase):
     """One program per test, with a faked clock; stopped afterwards."""
 
     start_time = f"{DAY} 23:59:30"
+    locale = LOCALE
+
+    def desktop(self):
+        """Mocked desktop services for the program (none: a bare window manager)."""
+        return None
 
     def setUp(self):
-        self.out = harness.test_output_dir("alarm_cycle", self._testMethodName)
+        self.out = harness.test_output_dir("alarm_cycle", type(self).__name__, self._testMethodName)
         self.clock = ui.FakeClock(self.start_time)
-        self.program = harness.Program(env=dict(self.clock.env(), **LOCALE)).start()
+        self.mock = self.desktop()
+        if self.mock:
+            self.addCleanup(self.mock.stop)
+        self.program = harness.Program(env=dict(self.clock.env(), **self.locale)).start()
         self.addCleanup(self.program.stop)
         self.win = ui.wait_main_window(self.program)
 
@@ -73,6 +84,18 @@ class TovrelCase(unittest.TestCase):
 
 
 class AlarmCycleTest(TovrelCase):
+    def desktop(self):
+        return desktop_mocks.portal()
+
+    def inhibitors(self):
+        """(held, released): the inhibitor calls so far, numbered from 1 in order."""
+        held = self.mock.calls("Inhibit")
+        for flags, options in ((args[1], args[2]) for args in held):
+            self.assertEqual(flags, 4, "not suspend alone")
+            self.assertEqual(options.get("reason"), "An alarm is set in MP3 Tovrel")
+        return len(held), [n for n in range(1, len(held) + 1)
+                           if self.mock.calls("Close", f"{desktop_mocks.PORTAL[1]}/request/1_1/t{n}")]
+
     def test_ring_snooze_ring_again_and_switch_off(self):
         mp3 = ui.make_tone_mp3(TONE_SECONDS, TONE_HZ)
         prog, win = self.program, self.win
@@ -122,6 +145,7 @@ class AlarmCycleTest(TovrelCase):
         # Longer than the file: it must start over.
         self.clock.wait_for(f"{NEXT_DAY} 00:05:00", TONE_SECONDS + 1.6)
         self.shot("7-ringing-again", win)
+        held_while_armed = self.inhibitors()
         off_pressed = time.monotonic()
         ui.click_button(win, ui.ALARM_BUTTON)
         switched_off = time.monotonic()
@@ -181,6 +205,35 @@ class AlarmCycleTest(TovrelCase):
                              "the status does not read Off after the switch-off")
         self.assertTrue(prog.alive(), prog.proc.describe())
 
+        with self.subTest("suspend is held off exactly while the alarm is armed"):
+            self.assertEqual(held_while_armed, (1, []), "one inhibitor from the switch-on on")
+            self.assertEqual(self.inhibitors(), (1, [1]), "not let go at the switch-off")
+            ui.click_button(win, ui.ALARM_BUTTON)
+            harness.wait_until(lambda: self.inhibitors()[0] == 2, 5, "a new inhibitor")
+            ui.press_glyph(win, ui.CLOSE_GLYPH)
+            about = ui.wait_named(prog, ui.ABOUT_TITLE)
+            harness.move_to(about, 45, 100)  # the About window's bare background
+            time.sleep(0.05)
+            ui.click_button(about, ui.EXIT_BUTTON)
+            self.assertEqual(prog.proc.wait(10), 0, prog.proc.describe())
+            self.assertEqual(self.inhibitors(), (2, [1, 2]), "not let go at Exit")
+
+
+class TwelveHourAlarmCycleTest(AlarmCycleTest):
+    """The same cycle in the 12-hour style, at 12:00 AM and 12:05 AM, on a desktop whose
+    power manager holds off suspend and that has no portal."""
+
+    locale = {"LANG": "en_US.UTF-8", "LC_ALL": "en_US.UTF-8"}
+
+    def desktop(self):
+        return desktop_mocks.power_manager()
+
+    def inhibitors(self):
+        held = self.mock.calls("Inhibit")
+        for args in held:
+            self.assertEqual(args, ["MP3 Tovrel", "An alarm is set in MP3 Tovrel"])
+        return len(held), [args[0] for args in self.mock.calls("UnInhibit")]
+
 
 class NoFileTest(TovrelCase):
     start_time = f"{DAY} 23:59:20"
@@ -226,7 +279,11 @@ class NoFileTest(TovrelCase):
 
 class SleepTest(TovrelCase):
     """Stopped (SIGSTOP) over the alarm minute, as a suspend looks to the program: more
-    than an hour late the alarm does not fire and stays armed; up to an hour it rings."""
+    than an hour late the alarm does not fire and stays armed; up to an hour it rings.
+    The desktop portal takes the call to hold off suspend and never answers it."""
+
+    def desktop(self):
+        return desktop_mocks.portal(answer=False)
 
     def stop_over_midnight(self, day, wake):
         """Stopped at 23:59:50 of day, continued when the faked clock reads wake."""

@@ -132,6 +132,11 @@ class AlarmFilesTest(unittest.TestCase):
             self.assertEqual(ref, odd, "the label does not read \"ä b\" (see the screenshots "
                              f"odd-name-1-chosen-label.png in {self.out})")
 
+        with self.subTest("without a portal or a power manager, one line says so"):
+            said = [line for line in self.program.stderr_text().splitlines()
+                    if "cannot be kept from suspending" in line]
+            self.assertEqual(len(said), 1, self.program.stderr_text())
+
         with self.subTest("SIGTERM while ringing"):
             self.assertEqual(code, 0, self.program.proc.describe())
             print(f"  SIGTERM -> exit {(ended - term_sent) * 1000:.0f} ms", file=sys.stderr)

@@ -284,7 +284,9 @@ TEST(AccessibilityLifetime, ChildrenGoWithTheFormAndTheView) {
     tovrel::testing::FakeDialog dialog{log};
     tovrel::testing::FakeTray tray{log};
     tovrel::testing::FakeClick clicks{log};
-    auto main = std::make_unique<shell::FrmTovrel>(components::MainComponents{*desktop, player, dialog, tray, clicks});
+    tovrel::testing::FakeInhibitor inhibitor;
+    auto main = std::make_unique<shell::FrmTovrel>(
+        components::MainComponents{*desktop, player, dialog, tray, clicks, inhibitor});
     main->Form_Load();
     main->Show();
     QAccessibleInterface* window = QAccessible::queryAccessibleInterface(desktop->viewOf(*main));

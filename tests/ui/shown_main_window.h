@@ -53,7 +53,8 @@ struct ShownMainWindow {
     FakeDialog dialog{log};
     FakeTray tray{log};
     FakeClick clicks{log};
-    shell::FrmTovrel main{{desktop, player, dialog, tray, clicks}};
+    FakeInhibitor inhibitor;
+    shell::FrmTovrel main{{desktop, player, dialog, tray, clicks, inhibitor}};
     platform::FormView* view = nullptr;
 };
 

@@ -9,6 +9,7 @@
 
 using namespace tovrel;
 using namespace tovrel::forms;
+using tovrel::testing::Log;
 using tovrel::testing::MainWindowTest;
 
 class CommandsTest : public MainWindowTest {
@@ -190,4 +191,35 @@ TEST_F(CommandsTest, ANameStartingWithADotCanBeArmed) {
     main.AlarmMOFF_MouseUp(mouse());
     EXPECT_EQ(main.AlarmArmed, True);
     EXPECT_TRUE(desktop.messages.empty());
+}
+
+TEST_F(CommandsTest, SuspendIsHeldOffExactlyWhileAnAlarmThatCanRingIsArmed) {
+    const auto tick = [this](const char* clock) {
+        desktop.clock = clock;
+        main.Timer.Tick();
+    };
+    click(main.AlarmMOFF);  // refused: no file yet
+    click(main.SettingM);
+    dialog.nextChoice = "/home/ann/Music/Wake.mp3";
+    click(main.BrowseM);
+    tick("7:29:59 AM");
+    EXPECT_TRUE(inhibitor.calls.empty());
+
+    main.ScrlAlarmChg.setValue(450);
+    click(main.AlarmMOFF);
+    EXPECT_EQ(inhibitor.calls, Log{"hold"});
+    click(main.SettingM);  // the panel closes and opens while armed
+    click(main.SettingM);
+    tick("7:30:00 AM");  // rings
+    tick("7:31:00 AM");  // and follows the clock
+    ASSERT_EQ(main.LblAlarmTime.Caption(), "7:31 AM");
+    click(main.SnoozeM);
+    tick("7:36:00 AM");  // rings again
+    EXPECT_EQ(inhibitor.calls, Log{"hold"}) << "held once for the whole cycle";
+
+    click(main.AlarmMON);
+    EXPECT_EQ(inhibitor.calls, (Log{"hold", "release"}));
+    click(main.AlarmMOFF);
+    tick("7:36:30 AM");
+    EXPECT_EQ(inhibitor.calls, (Log{"hold", "release", "hold"}));
 }

@@ -144,6 +144,14 @@ private:
     Log& log_;
 };
 
+// Keeps its own record: it follows the handlers rather than taking part.
+class FakeInhibitor : public components::SuspendInhibitor {
+public:
+    Log calls;
+    void hold() override { calls.push_back("hold"); }
+    void release() override { calls.push_back("release"); }
+};
+
 // Records the visible changes of a form's elements, in order: "+Name" and
 // "-Name" for shown and hidden, "Name=caption", "Name.Enabled=-1", line ends.
 class ChangeRecorder : public forms::FormObserver {

@@ -67,7 +67,8 @@ protected:
     FakeDialog dialog{log};
     FakeTray tray{log};
     FakeClick clicks{log};
-    shell::FrmTovrel main{{desktop, player, dialog, tray, clicks}};
+    FakeInhibitor inhibitor;
+    shell::FrmTovrel main{{desktop, player, dialog, tray, clicks, inhibitor}};
     std::unique_ptr<ChangeRecorder> recorder = std::make_unique<ChangeRecorder>(main);
 };
 
