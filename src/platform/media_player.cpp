@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -18,6 +19,7 @@
 #include <functional>
 #include <mutex>
 #include <numbers>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -75,12 +77,23 @@ void pushTone(GstAppSrc* source, guint, gpointer data) {
     gst_app_src_push_buffer(source, buffer);
 }
 
-// Whether the path names a file that can be opened for reading at all;
-// what is in it is for GStreamer's type finding to say.
-bool readableFile(const std::string& path) {
+// Why the path names no file that can be opened for reading at all;
+// nothing when it does: what is in it is for GStreamer's type finding to say.
+std::optional<std::string> unreadable(const std::string& path) {
     struct stat info {};
-    return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
-           ::access(path.c_str(), R_OK) == 0;
+    if (path.empty()) {
+        return "no file chosen";
+    }
+    if (::stat(path.c_str(), &info) != 0 || (S_ISREG(info.st_mode) && ::access(path.c_str(), R_OK) != 0)) {
+        return std::strerror(errno);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return "not a file";
+    }
+    if (info.st_size == 0) {
+        return "the file is empty";
+    }
+    return std::nullopt;
 }
 
 double seconds(gint64 nanoseconds) { return static_cast<double>(nanoseconds) / static_cast<double>(GST_SECOND); }
@@ -116,17 +129,14 @@ public:
 
     // Runs the job on the worker's thread, after the jobs posted before it.
     void post(std::function<void()> job) {
-        GSource* idle = g_idle_source_new();
-        g_source_set_callback(
-            idle,
+        g_main_context_invoke_full(
+            context_, G_PRIORITY_DEFAULT,
             [](gpointer data) -> gboolean {
                 (*static_cast<std::function<void()>*>(data))();
                 return G_SOURCE_REMOVE;
             },
             new std::function<void()>(std::move(job)),
             [](gpointer data) { delete static_cast<std::function<void()>*>(data); });
-        g_source_attach(idle, context_);
-        g_source_unref(idle);
     }
 
     // A new playback (or none): what the worker reports from now on is about it.
@@ -193,7 +203,12 @@ public:
         stopPlayback();
         active_ = generation;
         path_ = path;
-        tone_ = !readableFile(path);
+        toldOutputFault_ = false;
+        const auto problem = unreadable(path);
+        tone_ = problem.has_value();
+        if (problem) {
+            cannotPlay(*problem);
+        }
         startSource();
     }
 
@@ -347,7 +362,7 @@ private:
             GstBus* bus = gst_element_get_bus(pipeline_);
             GstMessage* error = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
             gst_object_unref(bus);
-            failed(error != nullptr ? GST_MESSAGE_SRC(error) : nullptr);
+            failed(error);
             if (error != nullptr) {
                 gst_message_unref(error);
             }
@@ -449,7 +464,7 @@ private:
         }
         switch (GST_MESSAGE_TYPE(message)) {
             case GST_MESSAGE_ERROR:
-                failed(GST_MESSAGE_SRC(message));
+                failed(message);
                 break;
             case GST_MESSAGE_ASYNC_DONE:
                 if (phase_ == Phase::Prerolling && !tone_) {
@@ -475,10 +490,7 @@ private:
     // would end as soon as they start, one seek after another.
     void endOfRound(GstMessage* message) {
         if (sounded_.exchange(0) < kShortestRound) {
-            g_printerr(
-                "tovrel: %s gave no sound in its last round (changed while it rang?); "
-                "ringing the built-in tone\n",
-                path_.c_str());
+            cannotPlay("no sound in a whole round: emptied or changed while it rang?");
             fallBackToTone();
             return;
         }
@@ -491,6 +503,7 @@ private:
             flags = GST_SEEK_FLAG_FLUSH;
         }
         if (!seekToStart(flags, end)) {
+            cannotPlay("too short to repeat");
             fallBackToTone();
         }
     }
@@ -528,6 +541,7 @@ private:
             }
         }
         if (!audio || !seekToStart(GST_SEEK_FLAG_FLUSH)) {
+            cannotPlay(audio ? "too short to repeat" : "no sound in it");
             fallBackToTone();
             return;
         }
@@ -541,15 +555,47 @@ private:
         startSource();
     }
 
-    // Something failed. The file's fault sounds the tone at once; the
-    // output's (no sound server, or it went away) is tried again in a
-    // while, so that the alarm is heard as soon as a server answers.
-    void failed(GstObject* origin) {
-        const bool output = origin == nullptr || origin == GST_OBJECT(sink_) ||
-                            gst_object_has_as_ancestor(origin, GST_OBJECT(sink_)) || GST_STATE(sink_) < GST_STATE_READY;
+    // Says why the file does not ring, on standard error.
+    void cannotPlay(const std::string& reason) const {
+        g_printerr("tovrel: cannot play %s (%s); ringing the built-in tone\n", path_.c_str(), reason.c_str());
+    }
+
+    // Something failed: what the pipeline said, or nothing when it would not
+    // start and did not say why. The file's fault (anything about the
+    // stream, or a resource that is not the output) sounds the tone at
+    // once; the output's (no sound server, or it went away) is tried again
+    // in a while, so that the alarm is heard as soon as a server answers.
+    void failed(GstMessage* message) {
+        GError* error = nullptr;
+        gchar* debug = nullptr;
+        GstObject* origin = nullptr;
+        if (message != nullptr) {
+            gst_message_parse_error(message, &error, &debug);
+            origin = GST_MESSAGE_SRC(message);
+        }
+        const bool fromOutput =
+            origin != nullptr && (origin == GST_OBJECT(sink_) || gst_object_has_as_ancestor(origin, GST_OBJECT(sink_)));
+        const bool output = error == nullptr || (fromOutput && error->domain != GST_STREAM_ERROR);
+        std::string reason = error != nullptr ? error->message : "the sound output would not start";
+        if (reason.ends_with('.')) {
+            reason.pop_back();
+        }
+        // The debug string's last line is its plain words (before it, where
+        // in GStreamer it was raised).
+        if (const char* words = debug != nullptr ? std::strrchr(debug, '\n') : nullptr; words != nullptr) {
+            reason += std::string(": ") + (words + 1);
+        }
+        g_clear_error(&error);
+        g_free(debug);
         if (!output && !tone_) {
+            cannotPlay(reason);
             fallBackToTone();
             return;
+        }
+        if (!toldOutputFault_) {
+            toldOutputFault_ = true;
+            g_printerr("tovrel: cannot play %s to the sound server (%s); trying again every %u s\n",
+                       tone_ ? "the built-in tone" : path_.c_str(), reason.c_str(), kRetryMs / 1000);
         }
         removeSource();
         publish({tone_ ? kToneCycleSeconds : 0.0, 0.0, tone_});
@@ -607,6 +653,7 @@ private:
     std::uint64_t active_ = 0;         // the playback under way, 0 for none
     std::string path_;
     bool tone_ = false;
+    bool toldOutputFault_ = false;  // said once a playback
 };
 
 GstMediaPlayer::GstMediaPlayer() : worker_(std::make_shared<Worker>()) {

@@ -11,6 +11,7 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -196,7 +197,12 @@ TEST_F(PlayerAtSink, FilesThatCannotBePlayedSoundTheAlarmTone) {
     for (const auto& [what, path] : cases) {
         player.setMediaFile(path.toStdString());
         EXPECT_EQ(player.length(), 0.0) << what << ": nothing is loaded";
+        ::testing::internal::CaptureStderr();
         expectToneHeard(what);
+        const std::string said = ::testing::internal::GetCapturedStderr();
+        EXPECT_THAT(said, ::testing::ContainsRegex("tovrel: cannot play " + path.toStdString() +
+                                                   " \\([^)]+\\); ringing the built-in tone\n"))
+            << what;
     }
 }
 

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <sys/socket.h>
@@ -103,8 +104,12 @@ TEST_F(DeadServer, PlayerPlaysAndStopsWithoutHanging) {
     ASSERT_TRUE(tovrel::testing::makeMp3(mp3, 1.0, 300));
     GstMediaPlayer player;
     player.setMediaFile(mp3.toStdString());
+    ::testing::internal::CaptureStderr();
     EXPECT_LT(timed([&] { player.play(); }), 200ms);
     pumpEvents(1s);
+    EXPECT_THAT(::testing::internal::GetCapturedStderr(),
+                ::testing::HasSubstr("tovrel: cannot play " + mp3.toStdString() +
+                                     " to the sound server (Failed to connect: Connection refused); trying again"));
     const auto stopping = timed([&] { player.stop(); });
     std::cout << "[ measure  ] stop() without a server took " << stopping.count() << " ms\n";
     EXPECT_LT(stopping, 1500ms);
