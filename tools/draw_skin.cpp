@@ -120,7 +120,7 @@ constexpr QRect alarmScrollWell = pixels(layout::of(layout::Main, "ScrlAlarmChg"
 constexpr QRect snoozeScrollWell = pixels(layout::of(layout::Main, "ScrlSnooze")).adjusted(-3, -3, 3, 3);
 
 // The progress lines run over x 220..340, y 106..107; the groove's floor is exactly that.
-constexpr QRect progressGroove{218, 104, 125, 6};
+constexpr QRect progressGroove{layout::ProgressLeft - 2, layout::ProgressLine1Y - 2, layout::ProgressTrack + 5, 6};
 
 // Speaker grille above the alarm button: rows of small punched holes.
 constexpr QRect grille{203, 32, 142, 16};  // as wide as the alarm slot below it

@@ -7,7 +7,8 @@
 namespace tovrel::clock {
 
 // Where the progress bar's right end goes for a playback position and length
-// (same unit): 220 + whole(position * 120) div whole(length), where whole
+// (same unit): left + whole(position * track) div whole(length), with the
+// bar's left end and track from the layout (220 and 120 pixels), where whole
 // rounds to the nearest integer with ties to even and div truncates. A length
 // that rounds to 0 gives no end (nothing is drawn); a result that does not
 // fit a 32-bit integer raises an overflow error.

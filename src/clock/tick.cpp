@@ -9,6 +9,7 @@
 #include "clock/progress.h"
 #include "clock/time_text.h"
 #include "shell/frm_tovrel.h"
+#include "shell/layout.h"
 
 namespace tovrel {
 
@@ -28,10 +29,10 @@ std::int32_t whole(double value) {
 }  // namespace
 
 std::optional<float> ProgressEnd(double position, double length) {
-    const std::int64_t p = whole(position * 120.0);
+    const std::int64_t p = whole(position * shell::layout::ProgressTrack);
     const std::int64_t d = whole(length);
     if (d == 0) return std::nullopt;
-    const std::int64_t end = 220 + p / d;
+    const std::int64_t end = shell::layout::ProgressLeft + p / d;
     if (end < std::numeric_limits<std::int32_t>::min() || end > std::numeric_limits<std::int32_t>::max())
         throw std::overflow_error("Overflow in the progress bar");
     return static_cast<float>(end);

@@ -36,6 +36,15 @@ public:
 // of the last file chosen; a cancel leaves it as it was.
 class FileDialog {
 public:
+    // Its option flags: the classic open-file flag bits.
+    static constexpr std::int32_t ReadOnly = 0x1;
+    static constexpr std::int32_t HideReadOnly = 0x4;          // no read-only check box
+    static constexpr std::int32_t ExtensionDifferent = 0x400;  // only ever reported
+    static constexpr std::int32_t PathMustExist = 0x800;
+    static constexpr std::int32_t FileMustExist = 0x1000;
+    // What the main window sets: 7172 (hexadecimal 1C04).
+    static constexpr std::int32_t OpenFlags = HideReadOnly | ExtensionDifferent | PathMustExist | FileMustExist;
+
     virtual ~FileDialog() = default;
     virtual void setFlags(std::int32_t flags) = 0;
     // Shows the modal Open dialog and returns when the user closes it.

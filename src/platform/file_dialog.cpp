@@ -19,7 +19,7 @@ void QtFileDialog::configure(QFileDialog& dialog) const {
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setOption(QFileDialog::ReadOnly, false);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode((flags_ & kFileMustExist) != 0 ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    dialog.setFileMode((flags_ & FileMustExist) != 0 ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     dialog.setNameFilter(QString::fromLatin1(kNameFilter));
     dialog.selectFile(chosen() ? QFileInfo(fileName_).fileName() : fileName_);
 }

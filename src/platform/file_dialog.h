@@ -21,13 +21,6 @@ namespace tovrel::platform {
 
 class QtFileDialog : public components::FileDialog {
 public:
-    // The flags the windows pass (the classic open-file flag bits).
-    static constexpr std::int32_t kReadOnly = 0x1;
-    static constexpr std::int32_t kHideReadOnly = 0x4;
-    static constexpr std::int32_t kExtensionDifferent = 0x400;
-    static constexpr std::int32_t kPathMustExist = 0x800;
-    static constexpr std::int32_t kFileMustExist = 0x1000;
-
     static constexpr const char* kTitle = "Open MP3 File";
     static constexpr const char* kNameFilter = "Mpeg Layer 3 (*.mp3)";
     static constexpr const char* kInitialFileName = "*.mp3";
@@ -37,10 +30,10 @@ public:
     explicit QtFileDialog(QWidget* parent = nullptr);
 
     // Stored as given; the dialog honours what a Qt dialog can. With
-    // kFileMustExist only existing files are accepted, without it any name.
+    // FileMustExist only existing files are accepted, without it any name.
     // A Qt dialog has no read-only check box and is never read-only, so
-    // kHideReadOnly and kReadOnly change nothing; kPathMustExist is covered
-    // by kFileMustExist, and kExtensionDifferent is a result bit.
+    // HideReadOnly and ReadOnly change nothing; PathMustExist is covered
+    // by FileMustExist, and ExtensionDifferent is a result bit.
     void setFlags(std::int32_t flags) override;
     [[nodiscard]] std::int32_t flags() const { return flags_; }
 
@@ -52,7 +45,7 @@ private:
     [[nodiscard]] bool chosen() const { return fileName_ != QLatin1String(kInitialFileName); }
 
     QPointer<QWidget> parent_;
-    std::int32_t flags_ = kHideReadOnly | kPathMustExist | kFileMustExist;
+    std::int32_t flags_ = HideReadOnly | PathMustExist | FileMustExist;
     QString fileName_ = QString::fromLatin1(kInitialFileName);
 };
 

@@ -67,8 +67,10 @@ FrmTovrel::FrmTovrel(components::MainComponents c)
       BrowseD(add<forms::Image>("BrowseD", BrowseRect, False)),
       AlarmUOFF(add<forms::Image>("AlarmUOFF", AlarmRect, True)),
       BrowseU(add<forms::Image>("BrowseU", BrowseRect, True)),
-      Line2(add<forms::Line>("Line2", 220.0F, 107.0F, 221.0F, 108.0F)),
-      Line1(add<forms::Line>("Line1", 220.0F, 106.0F, 221.0F, 107.0F)),
+      Line2(add<forms::Line>("Line2", layout::ProgressLeft, layout::ProgressLine2Y, layout::ProgressLeft + 1,
+                             layout::ProgressLine2Y + 1)),
+      Line1(add<forms::Line>("Line1", layout::ProgressLeft, layout::ProgressLine1Y, layout::ProgressLeft + 1,
+                             layout::ProgressLine1Y + 1)),
       SnoozeD(add<forms::Image>("SnoozeD", SnoozeRect, False)),
       SnoozeM(add<forms::Image>("SnoozeM", SnoozeRect, False)),
       SnoozeU(add<forms::Image>("SnoozeU", SnoozeRect, True)),
@@ -154,7 +156,7 @@ FrmTovrel::~FrmTovrel() {
 
 void FrmTovrel::Form_Load() {
     Shaper->shape();
-    Dialog.setFlags(7172);
+    Dialog.setFlags(components::FileDialog::OpenFlags);
     STray.add();
     setHeight(CollapsedHeight);
     SettingsOpen = False;
@@ -169,14 +171,14 @@ void FrmTovrel::Form_Load() {
 }
 
 void FrmTovrel::resetProgressBar() {
-    Line1.setY1(106);
-    Line1.setY2(106);
-    Line2.setY1(107);
-    Line2.setY2(107);
-    Line1.setX1(220);
-    Line1.setX2(220);
-    Line2.setX1(220);
-    Line2.setX2(220);
+    Line1.setY1(layout::ProgressLine1Y);
+    Line1.setY2(layout::ProgressLine1Y);
+    Line2.setY1(layout::ProgressLine2Y);
+    Line2.setY2(layout::ProgressLine2Y);
+    Line1.setX1(layout::ProgressLeft);
+    Line1.setX2(layout::ProgressLeft);
+    Line2.setX1(layout::ProgressLeft);
+    Line2.setX2(layout::ProgressLeft);
 }
 
 void FrmTovrel::holdOffSuspendWhileArmed() {

@@ -51,6 +51,14 @@ inline constexpr std::array About{
 
 inline constexpr int TwipsPerPixel = 15;
 
+// The main window's progress bar: two one-pixel lines, one below the other,
+// from x = ProgressLeft; their right ends run over ProgressTrack pixels as
+// the file plays.
+inline constexpr int ProgressLeft = 220;
+inline constexpr int ProgressTrack = 120;
+inline constexpr int ProgressLine1Y = 106;
+inline constexpr int ProgressLine2Y = 107;
+
 // The windows, in twips: both as wide, both first at the same place.
 inline constexpr int WindowWidth = 5820;
 inline constexpr int WindowLeft = 3210;

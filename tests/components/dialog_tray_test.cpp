@@ -111,7 +111,7 @@ protected:
 TEST_F(OpenDialog, StartsWithThePatternAsFileName) { EXPECT_EQ(dialog.fileName(), "*.mp3"); }
 
 TEST_F(OpenDialog, IsQtsOwnMp3OpenDialogWithThePatternInTheNameBox) {
-    dialog.setFlags(7172);
+    dialog.setFlags(tovrel::components::FileDialog::OpenFlags);
     bool seen = false;
     whenDialogOpens([&seen](QFileDialog& shown) {
         seen = true;
@@ -130,12 +130,12 @@ TEST_F(OpenDialog, IsQtsOwnMp3OpenDialogWithThePatternInTheNameBox) {
     });
     dialog.showOpen();
     EXPECT_TRUE(seen);
-    EXPECT_EQ(dialog.flags(), 7172);
+    EXPECT_EQ(dialog.flags(), tovrel::components::FileDialog::OpenFlags);
     EXPECT_EQ(dialog.fileName(), "*.mp3") << "a cancel leaves the name alone";
 }
 
 TEST_F(OpenDialog, TypedPathAndEnterChooseTheFileAndTheNextOpenStartsThere) {
-    dialog.setFlags(7172);
+    dialog.setFlags(tovrel::components::FileDialog::OpenFlags);
     whenDialogOpens([this](QFileDialog& shown) { typeAndEnter(shown, song); });
     dialog.showOpen();
     EXPECT_EQ(dialog.fileName(), song.toStdString());
@@ -152,7 +152,7 @@ TEST_F(OpenDialog, TypedPathAndEnterChooseTheFileAndTheNextOpenStartsThere) {
 }
 
 TEST_F(OpenDialog, AcceptsOnlyExistingFiles) {
-    dialog.setFlags(7172);
+    dialog.setFlags(tovrel::components::FileDialog::OpenFlags);
     const QString missing = QDir(folder.path()).filePath("gone.mp3");
     bool stayedOpen = false;
     std::shared_ptr<QString> warning;
@@ -170,7 +170,7 @@ TEST_F(OpenDialog, AcceptsOnlyExistingFiles) {
 }
 
 TEST_F(OpenDialog, WithoutFileMustExistAnyNameIsTaken) {
-    dialog.setFlags(QtFileDialog::kHideReadOnly);
+    dialog.setFlags(QtFileDialog::HideReadOnly);
     const QString fresh = QDir(folder.path()).filePath("new.mp3");
     whenDialogOpens([&](QFileDialog& shown) {
         EXPECT_EQ(shown.fileMode(), QFileDialog::AnyFile);

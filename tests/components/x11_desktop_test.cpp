@@ -321,7 +321,7 @@ protected:
 
 TEST_F(OpenDialogOnX, TypedPathAndEnterChooseTheFile) {
     QtFileDialog dialog;
-    dialog.setFlags(7172);
+    dialog.setFlags(tovrel::components::FileDialog::OpenFlags);
     // A pause before Enter lets the completion list come up, as it does
     // for a person typing.
     showAndType(dialog, "xdotool type --delay 20 \"$1\" && sleep 1 && xdotool key Return", {song});
