@@ -29,6 +29,10 @@
 #include <cstdio>
 #include <functional>
 #include <numbers>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -82,7 +86,7 @@ namespace layout = tovrel::shell::layout;
 
 constexpr QRect pixels(layout::Box b) { return {b.left, b.top, b.width, b.height}; }
 // The About window's places are in twips; drawn on the nearest pixel, as the window does.
-constexpr int nearest(int twips) { return (2 * twips + layout::TwipsPerPixel) / (2 * layout::TwipsPerPixel); }
+constexpr int nearest(int twips) { return tovrel::forms::twipsToPixels(static_cast<float>(twips)); }
 constexpr QRect aboutPixels(layout::Box b) {
     return {nearest(b.left), nearest(b.top), nearest(b.width), nearest(b.height)};
 }
@@ -445,10 +449,9 @@ enum class State { Normal, Hover, Down };
 enum class Dash { None, Off, On };
 
 struct Button {
-    const char* name;  // picture name before the state letter
     Window window;
     QRect rect;
-    const char* word;
+    std::string word;
     Dash dash;
 };
 
@@ -466,7 +469,7 @@ void drawButtonFace(QPainter& p, Face& face, const Button& b, State state) {
     }
 
     qreal advance = 0;
-    QPainterPath word = face.path(QString::fromLatin1(b.word), buttonTextSize, &advance);
+    QPainterPath word = face.path(QString::fromStdString(b.word), buttonTextSize, &advance);
     const qreal dashPart = b.dash == Dash::None ? 0 : dashLength + dashGap;
     const qreal total = dashPart + advance;
     const QRectF box = QRectF(b.rect);
@@ -717,6 +720,15 @@ QImage render(const Picture& pic, int scale) {
     return img;
 }
 
+// In which window a place of the layout lies, and where, in its pixels.
+std::pair<Window, QRect> placed(std::string_view name) {
+    for (const layout::Place& p : layout::Main)
+        if (p.name == name) return {Window::Main, pixels(p.box)};
+    for (const layout::Place& p : layout::About)
+        if (p.name == name) return {Window::About, aboutPixels(p.box)};
+    throw std::invalid_argument("no place " + std::string(name) + " in the layout");
+}
+
 std::vector<Picture> pictures(Face& face) {
     std::vector<Picture> out;
     Face& f = face;
@@ -729,43 +741,26 @@ std::vector<Picture> pictures(Face& face) {
     out.push_back(
         {QStringLiteral("FrmAbout"), QRect(QPoint(0, 0), aboutSize), [&f](QPainter& p) { drawAboutBackground(p, f); }});
 
-    struct GlyphPicture {
-        const char* name;
-        Glyph glyph;
-        QRect rect;
-        bool hover;
-    };
-    for (const GlyphPicture& g :
-         {GlyphPicture{"CloseU", Glyph::Close, closeGlyph, false},
-          GlyphPicture{"CloseM", Glyph::Close, closeGlyph, true}, GlyphPicture{"MiniU", Glyph::Mini, miniGlyph, false},
-          GlyphPicture{"MiniM", Glyph::Mini, miniGlyph, true}}) {
-        out.push_back({QString::fromLatin1(g.name), g.rect, [&f, g](QPainter& p) {
-                           drawMainBackground(p, f);
-                           drawGlyph(p, g.glyph, g.hover);
-                       }});
-    }
-
-    const std::array<Button, 6> buttons{{
-        {"Alarm", Window::Main, alarmSlot, "Alarm", Dash::Off},
-        {"Alarm", Window::Main, alarmSlot, "Alarm", Dash::On},
-        {"Snooze", Window::Main, snoozeSlot, "Snooze", Dash::None},
-        {"Setting", Window::Main, settingSlot, "Setting", Dash::None},
-        {"Browse", Window::Main, browseSlot, "Browse", Dash::None},
-        {"Exit", Window::About, exitSlot, "Exit", Dash::None},
-    }};
-    for (const Button& b : buttons) {
-        for (auto [letter, state] :
-             {std::pair{'U', State::Normal}, std::pair{'M', State::Hover}, std::pair{'D', State::Down}}) {
-            QString name = QString::fromLatin1(b.name) + QLatin1Char(letter);
-            if (b.dash == Dash::Off)
-                name += QStringLiteral("OFF");
-            else if (b.dash == Dash::On)
-                name += QStringLiteral("ON");
-            out.push_back({name, b.rect, [&f, b, state](QPainter& p) {
-                               drawBackground(p, f, b.window);
-                               drawButtonFace(p, f, b, state);
+    // The buttons' and glyphs' pictures, as the program's layout lists them.
+    for (const auto& [name, place] : layout::Pictures) {
+        const auto [window, rect] = placed(place);
+        const std::string_view look = name.substr(place.size());
+        const QString pictureName = QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
+        if (place == "Close" || place == "Mini") {
+            const Glyph glyph = place == "Close" ? Glyph::Close : Glyph::Mini;
+            out.push_back({pictureName, rect, [&f, glyph, hover = look == "M"](QPainter& p) {
+                               drawMainBackground(p, f);
+                               drawGlyph(p, glyph, hover);
                            }});
+            continue;
         }
+        const State state = look.front() == 'U' ? State::Normal : look.front() == 'M' ? State::Hover : State::Down;
+        const Dash dash = look.ends_with("OFF") ? Dash::Off : look.ends_with("ON") ? Dash::On : Dash::None;
+        const Button b{window, rect, std::string(place), dash};
+        out.push_back({pictureName, rect, [&f, b, state](QPainter& p) {
+                           drawBackground(p, f, b.window);
+                           drawButtonFace(p, f, b, state);
+                       }});
     }
     return out;
 }

@@ -4,7 +4,6 @@
 // it: every place in pixels (the About window's rounded from twips as the
 // windows draw them), the windows' sizes and the skin pictures'.
 
-#include <cmath>
 #include <cstdio>
 #include <string_view>
 
@@ -14,15 +13,15 @@ namespace {
 
 using namespace tovrel::shell::layout;
 
-int pixels(int twips) { return static_cast<int>(std::lround(static_cast<double>(twips) / TwipsPerPixel)); }
+int pixels(int twips) { return tovrel::forms::twipsToPixels(static_cast<float>(twips)); }
 
 template <std::size_t N>
-void table(std::string_view name, const std::array<Place, N>& places, int unit, bool last = false) {
+void table(std::string_view name, const std::array<Place, N>& places, bool twips, bool last = false) {
     std::printf("  \"%.*s\": {", static_cast<int>(name.size()), name.data());
     const char* comma = "";
     for (const Place& p : places) {
         const auto [left, top, width, height] = p.box;
-        const auto px = [unit](int v) { return unit == 1 ? v : pixels(v); };
+        const auto px = [twips](int v) { return twips ? pixels(v) : v; };
         std::printf("%s\n    \"%.*s\": [%d, %d, %d, %d]", comma, static_cast<int>(p.name.size()), p.name.data(),
                     px(left), px(top), px(width), px(height));
         comma = ",";
@@ -38,14 +37,22 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::printf("{\n");
-    table("main", Main, 1);
-    table("about", About, TwipsPerPixel);
+    table("main", Main, false);
+    table("about", About, true);
     std::printf(
         "  \"window\": {\"width\": %d, \"design_height\": %d, \"collapsed_height\": %d, "
         "\"expanded_height\": %d, \"about_height\": %d, \"left\": %d, \"top\": %d},\n",
         pixels(WindowWidth), pixels(MainHeight), pixels(CollapsedHeight), pixels(ExpandedHeight), pixels(AboutHeight),
         pixels(WindowLeft), pixels(WindowTop));
-    std::printf("  \"skin\": {\"main\": [%d, %d], \"about\": [%d, %d]}\n}\n", MainSkin.width, MainSkin.height,
+    std::printf("  \"skin\": {\"main\": [%d, %d], \"about\": [%d, %d]},\n", MainSkin.width, MainSkin.height,
                 AboutSkin.width, AboutSkin.height);
+    std::printf("  \"pictures\": {");
+    const char* comma = "";
+    for (const auto& [name, place] : Pictures) {
+        std::printf("%s\n    \"%.*s\": \"%.*s\"", comma, static_cast<int>(name.size()), name.data(),
+                    static_cast<int>(place.size()), place.data());
+        comma = ",";
+    }
+    std::printf("\n  }\n}\n");
     return std::fclose(stdout) == 0 ? 0 : 1;
 }

@@ -8,8 +8,6 @@
 
 namespace tovrel::forms {
 
-int twipsToPixels(float twips) { return static_cast<int>(std::lround(twips / TwipsPerPixel)); }
-
 float pixelsToTwips(float pixels) { return pixels * TwipsPerPixel; }
 
 bool Rect::contains(float x, float y) const { return x >= left && y >= top && x < left + width && y < top + height; }

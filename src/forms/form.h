@@ -15,8 +15,15 @@ namespace tovrel::forms {
 
 inline constexpr float TwipsPerPixel = 15.0F;
 
-// Twips are stored as written; on screen they round to whole pixels.
-int twipsToPixels(float twips);
+// Twips are stored as written; on screen they round to the nearest whole
+// pixel, halves away from zero. The one rounding of twips: the windows, the
+// picture program and the layout the tests read all use it.
+constexpr int twipsToPixels(float twips) {
+    const float pixels = twips / TwipsPerPixel;
+    const int whole = static_cast<int>(pixels);  // toward zero
+    const float rest = pixels - static_cast<float>(whole);
+    return rest >= 0.5F ? whole + 1 : (rest <= -0.5F ? whole - 1 : whole);
+}
 float pixelsToTwips(float pixels);
 
 enum class ElementKind { Control, Timer, Image, Label, ScrollBar, Line, Shape };

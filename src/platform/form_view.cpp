@@ -165,8 +165,9 @@ QScrollBar* FormView::scrollBar(const std::string& name) const {
 }
 
 QRect FormView::pixelRect(const forms::Rect& r) const {
-    const float scale = form_.scaleMode() == forms::ScaleMode::Twip ? forms::TwipsPerPixel : 1.0F;
-    return {px(r.left / scale), px(r.top / scale), px(r.width / scale), px(r.height / scale)};
+    const bool twips = form_.scaleMode() == forms::ScaleMode::Twip;
+    const auto pixels = [twips](float v) { return twips ? forms::twipsToPixels(v) : px(v); };
+    return {pixels(r.left), pixels(r.top), pixels(r.width), pixels(r.height)};
 }
 
 QRegion FormView::outline(qreal ratio) const {
@@ -209,8 +210,14 @@ void FormView::applyOutline() {
 }
 
 bool FormView::event(QEvent* event) {
-    // On a screen of another density the outline is cut anew.
-    if (event->type() == QEvent::ScreenChangeInternal && shaped_) applyOutline();
+    // On a screen of another density the outline is cut anew; the window's
+    // screen is known once it is shown.
+    if (event->type() == QEvent::Show && !watchingScreen_ && windowHandle() != nullptr) {
+        watchingScreen_ = true;
+        connect(windowHandle(), &QWindow::screenChanged, this, [this] {
+            if (shaped_) applyOutline();
+        });
+    }
     return QWidget::event(event);
 }
 

@@ -73,6 +73,7 @@ private:
     bool formAlive_ = true;
     bool focusWhenExposed_ = false;
     bool shaped_ = false;
+    bool watchingScreen_ = false;
     qreal nativeRatio_ = 1.0;  // the ratio of the shape last set on X11 directly
     SkinLibrary& skin_;
     std::map<const forms::Element*, QScrollBar*> scrollBars_;

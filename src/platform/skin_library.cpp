@@ -22,12 +22,14 @@ const QPixmap& SkinLibrary::picture(const QString& name, qreal devicePixelRatio)
     const QString key = name + QLatin1Char('@') + QString::number(devicePixelRatio);
     auto it = cache_.find(key);
     if (it != cache_.end()) return *it;
-    qreal ratio = 1.0;
-    const QString path =
-        qt_findAtNxFile(QStringLiteral(":/skin/") + name + QStringLiteral(".png"), devicePixelRatio, &ratio);
+    // A screen of ratio 2 or more (rounded) gets the picture's double-size
+    // twin, Name@2x.png.
+    const QString base = QStringLiteral(":/skin/") + name;
+    const bool twin = qRound(devicePixelRatio) >= 2 && QFile::exists(base + QStringLiteral("@2x.png"));
     QPixmap pixmap;
-    if (!pixmap.load(path)) throw std::runtime_error("The program has no picture " + name.toStdString());
-    pixmap.setDevicePixelRatio(ratio);
+    if (!pixmap.load(base + (twin ? QStringLiteral("@2x.png") : QStringLiteral(".png"))))
+        throw std::runtime_error("The program has no picture " + name.toStdString());
+    pixmap.setDevicePixelRatio(twin ? 2.0 : 1.0);
     return *cache_.insert(key, pixmap);
 }
 

@@ -11,6 +11,8 @@
 #include <array>
 #include <string_view>
 
+#include "forms/form.h"
+
 namespace tovrel::shell::layout {
 
 struct Box {
@@ -49,8 +51,6 @@ inline constexpr std::array About{
     Place{"Shape1", {510, 180, 4845, 2460}},
 };
 
-inline constexpr int TwipsPerPixel = 15;
-
 // The main window's progress bar: two one-pixel lines, one below the other,
 // from x = ProgressLeft; their right ends run over ProgressTrack pixels as
 // the file plays.
@@ -67,6 +67,27 @@ inline constexpr int MainHeight = 5505;       // as designed, with the settings 
 inline constexpr int CollapsedHeight = 2800;  // the top panel alone
 inline constexpr int ExpandedHeight = 5520;   // with the settings panel open
 inline constexpr int AboutHeight = 2850;
+
+// The pictures of the buttons and title-bar glyphs, each with the place it
+// is drawn at, named after the image element that shows it: the button's
+// word and its look (U normal, M under the pointer, D pressed), the alarm
+// button's also with its face, ON or OFF. Besides them the skin has the two
+// window backgrounds, FrmTovrel and FrmAbout, and the icon, Tovrel; each
+// picture also comes at double size (Name@2x.png).
+struct Picture {
+    std::string_view name;
+    std::string_view place;
+};
+inline constexpr std::array Pictures{
+    Picture{"AlarmUOFF", "Alarm"},  Picture{"AlarmMOFF", "Alarm"},  Picture{"AlarmDOFF", "Alarm"},
+    Picture{"AlarmUON", "Alarm"},   Picture{"AlarmMON", "Alarm"},   Picture{"AlarmDON", "Alarm"},
+    Picture{"SnoozeU", "Snooze"},   Picture{"SnoozeM", "Snooze"},   Picture{"SnoozeD", "Snooze"},
+    Picture{"SettingU", "Setting"}, Picture{"SettingM", "Setting"}, Picture{"SettingD", "Setting"},
+    Picture{"BrowseU", "Browse"},   Picture{"BrowseM", "Browse"},   Picture{"BrowseD", "Browse"},
+    Picture{"MiniU", "Mini"},       Picture{"MiniM", "Mini"},       Picture{"CloseU", "Close"},
+    Picture{"CloseM", "Close"},     Picture{"ExitU", "Exit"},       Picture{"ExitM", "Exit"},
+    Picture{"ExitD", "Exit"},
+};
 
 // The skin pictures, in pixels (a pixel short of the windows' design height).
 inline constexpr Box MainSkin{0, 0, 388, 366};
