@@ -19,9 +19,8 @@
 #include <sstream>
 #include <string_view>
 
-#include "shell/frm_tovrel.h"
 #include "unit/alarm_model.h"
-#include "unit/fakes.h"
+#include "unit/main_window.h"
 
 namespace tovrel::testing {
 namespace {
@@ -43,7 +42,7 @@ struct Totals {
 } totals;
 
 // The main window on fake components, driven as its user drives it.
-class Window {
+class Window : public MainWindowOnFakes {
 public:
     Window(Style style, std::int64_t start) : style_(style) {
         setClock(start);
@@ -105,14 +104,6 @@ public:
                 main.Height() == shell::ExpandedHeight,
                 calls};
     }
-
-    Log log;
-    FakeDesktop desktop{log};
-    FakePlayer player{log};
-    FakeDialog dialog{log};
-    FakeTray tray{log};
-    FakeClick clicks{log};
-    shell::FrmTovrel main{{desktop, player, dialog, tray, clicks}};
 
 private:
     Style style_;
