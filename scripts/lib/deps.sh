@@ -20,7 +20,7 @@ TOVREL_PKGS_BUILD=(
   qt6-base-dev qt6-base-dev-tools
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
   libgtest-dev libgmock-dev libpulse-dev libsndfile1-dev libxcb1-dev
-  libxcb-shape0-dev
+  libxcb-shape0-dev librapidcheck-dev
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   fonts-dseg fonts-dejavu-core
   qt6-base-private-dev

@@ -11,8 +11,20 @@
 
 namespace tovrel::testing {
 
+// The main window on the fake components, every call in one log.
+struct MainWindowOnFakes {
+    Log log;
+    FakeDesktop desktop{log};
+    FakePlayer player{log};
+    FakeDialog dialog{log};
+    FakeTray tray{log};
+    FakeClick clicks{log};
+    FakeInhibitor inhibitor;
+    shell::FrmTovrel main{{desktop, player, dialog, tray, clicks, inhibitor}};
+};
+
 // The main window on fake components, loaded, with its changes recorded.
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public ::testing::Test, protected MainWindowOnFakes {
 protected:
     MainWindowTest() { resetLog(); }
 
@@ -61,14 +73,6 @@ protected:
         main.Timer_Timer();
     }
 
-    Log log;
-    FakeDesktop desktop{log};
-    FakePlayer player{log};
-    FakeDialog dialog{log};
-    FakeTray tray{log};
-    FakeClick clicks{log};
-    FakeInhibitor inhibitor;
-    shell::FrmTovrel main{{desktop, player, dialog, tray, clicks, inhibitor}};
     std::unique_ptr<ChangeRecorder> recorder = std::make_unique<ChangeRecorder>(main);
 };
 
