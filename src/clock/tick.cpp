@@ -58,6 +58,9 @@ void FrmTovrel::Timer_Timer() {
     }
     if (skipped) {
         fireAlarm();
+        // Late, it shows the minute it rings at, where the follow would
+        // bring it only a minute a tick: a snooze right away counts from now.
+        if (const auto minute = clock::MinuteFromClock(clockText)) ScrlAlarmChg.setValue(*minute);
         return;
     }
 

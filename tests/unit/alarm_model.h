@@ -187,6 +187,8 @@ struct Alarm {
             ringing = true;
             panelOpen = false;
             settingsEnabled = false;
+            // Late, it shows the minute it rings at: a snooze counts from now.
+            if (!itsMinute) alarmTime.value = static_cast<int>(now % MinutesADay);
         } else if (ringing && !itsMinute) {
             // While it rings its time follows the clock, a minute a tick.
             alarmTime.value = static_cast<int>((alarmTime.value + 1) % MinutesADay);

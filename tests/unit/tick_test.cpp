@@ -243,3 +243,21 @@ TEST_F(TickTest, AShortLengthDrawsNothingWhileRinging) {
     EXPECT_NO_THROW(main.Timer_Timer());
     EXPECT_EQ(main.Line1.X2(), 220.0F);
 }
+
+// Found by the model check: a late ring snoozed at once counted the snooze from the
+// alarm minute, which the follow had not caught up with yet, and so rang a day later.
+TEST_F(TickTest, ALateRingSnoozedAtOnceRingsAgainAfterTheSnoozeLength) {
+    desktop.clock = "06:59:30";
+    armWithFile();
+    main.ScrlAlarmChg.setValue(420);
+    main.Timer_Timer();
+    desktop.clock = "07:45:10";  // woken 45 minutes late
+    main.Timer_Timer();
+    ASSERT_EQ(main.Ringing, True);
+    EXPECT_EQ(main.LblAlarmTime.Caption(), "07:45");
+    main.SnoozeM_MouseUp(mouse());
+    resetLog();
+    desktop.clock = "07:50:00";
+    main.Timer_Timer();
+    EXPECT_TRUE(fired()) << "the snooze counted from " << main.LblAlarmTime.Caption();
+}
