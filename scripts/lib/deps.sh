@@ -8,7 +8,9 @@
 #   deps_install_build           what building build/ needs
 #   deps_install_display         what running the program without a display needs
 #   deps_install_test            what the test suites need (build + services + tools)
-#   deps_install_package         what making and checking the .deb needs
+#   deps_install_package         what making and checking the packages needs
+#   deps_install_build_depends DIR   the Build-Depends of the source package in DIR
+#                                (apt-get build-dep), unless dpkg-checkbuilddeps finds them
 #   deps_install_no_recommends PKG...  deps_install, leaving out what PKG only recommends
 #
 # Works as root or through sudo; never asks questions (DEBIAN_FRONTEND=noninteractive);
@@ -31,9 +33,11 @@ TOVREL_PKGS_DISPLAY=(
   xvfb x11-utils xdotool trayer pulseaudio pulseaudio-utils imagemagick
   python3 python3-xlib python3-pil
 )
-# Making and checking the .deb: cpack's dpkg-shlibdeps and file, readelf, and the
-# validators of the launcher, of the AppStream data and of the package (lintian).
-TOVREL_PKGS_PACKAGE=(dpkg-dev file binutils desktop-file-utils appstream lintian)
+# Making and checking the packages: dpkg-buildpackage, with debhelper (the rest of the
+# Build-Depends in debian/control is in TOVREL_PKGS_BUILD) and git for the copy of the
+# sources; autopkgtest; readelf, and the validators of the launcher, of the AppStream
+# data and of the packages (lintian).
+TOVREL_PKGS_PACKAGE=(dpkg-dev debhelper git autopkgtest binutils desktop-file-utils appstream lintian)
 TOVREL_PKGS_TEST=(
   "${TOVREL_PKGS_DISPLAY[@]}" libfaketime faketime sox lame
   "${TOVREL_PKGS_PACKAGE[@]}"
@@ -84,6 +88,21 @@ deps_install_build()   { deps_install "${TOVREL_PKGS_BUILD[@]}"; }
 deps_install_display() { deps_install "${TOVREL_PKGS_DISPLAY[@]}"; }
 deps_install_test()    { deps_install "${TOVREL_PKGS_BUILD[@]}" "${TOVREL_PKGS_TEST[@]}"; }
 deps_install_package() { deps_install "${TOVREL_PKGS_PACKAGE[@]}"; }
+
+deps_install_build_depends() {
+  local dir=${1:?source package folder} sudo=()
+  (cd "$dir" && dpkg-checkbuilddeps 2>/dev/null) && return 0
+  ((EUID == 0)) || sudo=(sudo)
+  deps__log "installing the Build-Depends of $dir"
+  local env=(env DEBIAN_FRONTEND=noninteractive)
+  if ((deps__apt_updated == 0)); then
+    "${sudo[@]}" "${env[@]}" apt-get update -q -o DPkg::Lock::Timeout=600 </dev/null
+    deps__apt_updated=1
+  fi
+  "${sudo[@]}" "${env[@]}" apt-get build-dep -y -q -o Dpkg::Use-Pty=0 \
+    -o DPkg::Lock::Timeout=600 "$dir" </dev/null
+  (cd "$dir" && dpkg-checkbuilddeps)
+}
 
 # deps_install without the packages' recommendations: a desktop program run only to be
 # measured (scripts/bench's peers) brings no daemons or name-service plug-ins along.
