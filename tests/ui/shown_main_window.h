@@ -8,7 +8,6 @@
 #include <QRect>
 #include <QSize>
 #include <algorithm>
-#include <cmath>
 #include <string>
 #include <string_view>
 
@@ -29,13 +28,13 @@ inline QRect placed(std::string_view name, bool about = false) {
         return at == table.end() ? shell::layout::Box{} : at->box;
     };
     const shell::layout::Box box = about ? find(shell::layout::About) : find(shell::layout::Main);
-    const auto px = [about](int v) { return about ? static_cast<int>(std::lround(v / 15.0)) : v; };
+    const auto px = [about](int v) { return about ? forms::twipsToPixels(static_cast<float>(v)) : v; };
     return {px(box.left), px(box.top), px(box.width), px(box.height)};
 }
 
 // A window's size in pixels for a width and height in twips.
 inline QSize windowSize(int heightTwips, int widthTwips = shell::layout::WindowWidth) {
-    return {static_cast<int>(std::lround(widthTwips / 15.0)), static_cast<int>(std::lround(heightTwips / 15.0))};
+    return {forms::twipsToPixels(static_cast<float>(widthTwips)), forms::twipsToPixels(static_cast<float>(heightTwips))};
 }
 
 struct ShownMainWindow {
