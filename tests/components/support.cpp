@@ -56,6 +56,23 @@ std::optional<QByteArray> runHelper(const QString& script, const QStringList& ar
     return process.readAllStandardOutput();
 }
 
+bool useTestDesktop() {
+    QFile file(qEnvironmentVariable("TOVREL_DESKTOP_ENV"));
+    if (file.fileName().isEmpty() || !file.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (const auto equals = line.indexOf('='); equals > 0) {
+            qputenv(line.left(equals).constData(), line.mid(equals + 1));
+        }
+    }
+    return true;
+}
+
+bool desktop(const QString& command, const QString& service) {
+    return runHelper("desktop.py", {command, service}).has_value();
+}
+
 namespace {
 
 bool makeTone(const QString& kind, const QString& path, double seconds, int hz, const QStringList& more) {

@@ -33,6 +33,14 @@ bool haveProgram(const QString& program);
 std::optional<QByteArray> runHelper(const QString& script, const QStringList& arguments,
                                     std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
+// The desktop that ctest started for a test (a fixture, see CMakeLists.txt):
+// its addresses, from the file named in TOVREL_DESKTOP_ENV, go into the
+// environment. False when there is none.
+bool useTestDesktop();
+// Starts, stops or restarts one service of that desktop ("tray", "sound"),
+// waiting until it answers.
+bool desktop(const QString& command, const QString& service);
+
 // A sine tone at half of full scale, e.g. makeWav(path, 0.5, 440, 44100, 2).
 bool makeWav(const QString& path, double seconds, int hz, int rate = 44100, int channels = 1);
 // The same tone (mono) encoded by lame at a constant bit rate, optionally
