@@ -18,9 +18,8 @@
 set -euo pipefail
 
 TOVREL_ROOT=${TOVREL_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
-if [[ -z ${TOVREL_PYTHON:-} ]]; then
-  if [[ -x /usr/bin/python3 ]]; then TOVREL_PYTHON=/usr/bin/python3; else TOVREL_PYTHON=python3; fi
-fi
+# Debian's Python, with python3-xlib and python3-pil (scripts/lib/deps.sh).
+TOVREL_PYTHON=${TOVREL_PYTHON:-/usr/bin/python3}
 
 svc__run=
 svc_stop() {

@@ -31,7 +31,21 @@ bool ranToItsEnd(QProcess& process, std::chrono::milliseconds timeout) {
     return false;
 }
 
+// The helpers these tests share with the end-to-end tests, in tests/e2e:
+// recording.py (tones, recordings and the sound analysis) and desktop.py
+// (the test desktop).
 QString helper(const QString& script) { return QStringLiteral(TOVREL_E2E_DIR "/") + script; }
+
+// Runs one to its end; what it printed, or nothing when it failed.
+std::optional<QByteArray> runHelper(const QString& script, const QStringList& arguments) {
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(TOVREL_PYTHON, QStringList{helper(script)} + arguments);
+    if (!ranToItsEnd(process, std::chrono::seconds(60)) || process.exitCode() != 0) {
+        return std::nullopt;
+    }
+    return process.readAllStandardOutput();
+}
 
 }  // namespace
 
@@ -44,17 +58,6 @@ std::optional<int> run(const QString& program, const QStringList& arguments, std
 }
 
 bool haveProgram(const QString& program) { return !QStandardPaths::findExecutable(program).isEmpty(); }
-
-std::optional<QByteArray> runHelper(const QString& script, const QStringList& arguments,
-                                    std::chrono::milliseconds timeout) {
-    QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.start(TOVREL_PYTHON, QStringList{helper(script)} + arguments);
-    if (!ranToItsEnd(process, timeout) || process.exitCode() != 0) {
-        return std::nullopt;
-    }
-    return process.readAllStandardOutput();
-}
 
 bool useTestDesktop() {
     QFile file(qEnvironmentVariable("TOVREL_DESKTOP_ENV"));
@@ -83,7 +86,8 @@ bool makeTone(const QString& kind, const QString& path, double seconds, int hz, 
 }  // namespace
 
 bool makeWav(const QString& path, double seconds, int hz, int rate, int channels) {
-    return makeTone("wav", path, seconds, hz, {"--rate", QString::number(rate), "--channels", QString::number(channels)});
+    return makeTone("wav", path, seconds, hz,
+                    {"--rate", QString::number(rate), "--channels", QString::number(channels)});
 }
 
 bool makeMp3(const QString& path, double seconds, int hz, bool id3Tag, int kbps) {

@@ -26,13 +26,6 @@ std::optional<int> run(const QString& program, const QStringList& arguments,
                        std::chrono::milliseconds timeout = std::chrono::seconds(20));
 bool haveProgram(const QString& program);
 
-// The helpers these tests share with the end-to-end tests, in tests/e2e:
-// recording.py (tones, recordings and the sound analysis) and desktop.py
-// (the test desktop). Runs one to its end; what it printed, or nothing when
-// it failed.
-std::optional<QByteArray> runHelper(const QString& script, const QStringList& arguments,
-                                    std::chrono::milliseconds timeout = std::chrono::seconds(60));
-
 // The desktop that ctest started for a test (a fixture, see CMakeLists.txt):
 // its addresses, from the file named in TOVREL_DESKTOP_ENV, go into the
 // environment. False when there is none.

@@ -58,8 +58,13 @@ WindowInfo windowInfo(WId window) {
     auto* size = xcb_get_geometry_reply(x, xcb_get_geometry(x, id), nullptr);
     if (attributes != nullptr && tree != nullptr && size != nullptr) {
         auto* at = xcb_translate_coordinates_reply(x, xcb_translate_coordinates(x, id, tree->root, 0, 0), nullptr);
-        info = {true, attributes->map_state == XCB_MAP_STATE_VIEWABLE, tree->parent == tree->root,
-                at != nullptr ? at->dst_x : 0, at != nullptr ? at->dst_y : 0, size->width, size->height};
+        info = {true,
+                attributes->map_state == XCB_MAP_STATE_VIEWABLE,
+                tree->parent == tree->root,
+                at != nullptr ? at->dst_x : 0,
+                at != nullptr ? at->dst_y : 0,
+                size->width,
+                size->height};
         std::free(at);
     }
     std::free(attributes);
@@ -106,16 +111,15 @@ protected:
         if (!tovrel::testing::haveProgram("xdotool")) {
             TOVREL_SKIP_LACKING("xdotool is not installed");
         }
+        prepare();
     }
+
+    virtual void prepare() {}
 };
 
 class TrayOnX : public OnX {
 protected:
-    void SetUp() override {
-        OnX::SetUp();
-        if (IsSkipped() || HasFatalFailure()) {
-            return;
-        }
+    void prepare() override {
         QPixmap picture(22, 22);
         picture.fill(Qt::darkGreen);
         tray = std::make_unique<QtTrayIcon>(QIcon(picture));
@@ -195,11 +199,7 @@ TEST_F(TrayOnX, LeftClickRaisesClickAndTheMenuEntryToo) {
 
 class OpenDialogOnX : public OnX {
 protected:
-    void SetUp() override {
-        OnX::SetUp();
-        if (IsSkipped() || HasFatalFailure()) {
-            return;
-        }
+    void prepare() override {
         ASSERT_TRUE(folder.isValid());
         // Neighbours with the same start make the completion list show.
         for (const char* name : {"wake up.mp3", "wake up early.mp3", "wake.txt"}) {

@@ -73,13 +73,14 @@ def log(text):
 class Service:
     """One service, its files in folder: start() runs command(fd) and waits until it
     answers(said), said being what it printed so far on fd (where some announce their
-    address, a line); .env then holds the variables that lead to it."""
+    address, a line), in the environment process_env; .env then holds the variables that
+    lead to it."""
 
     name = "service"
 
     def __init__(self, folder=None, env=None, user=False):
         self.folder = Path(folder) if folder else new_dir(self.name)
-        self.base_env = dict(os.environ if env is None else env)
+        self.process_env = dict(os.environ if env is None else env)
         self.user = user
         self.proc = None
         self.env = {}
@@ -87,7 +88,7 @@ class Service:
     def start(self, timeout=15, detached=False):
         t0, said = time.monotonic(), self.folder / f"{self.name}.said"
         with open(said, "w") as fd:
-            self.proc = Proc(self.command(fd.fileno()), name=self.name, env=self.environment(),
+            self.proc = Proc(self.command(fd.fileno()), name=self.name, env=self.process_env,
                              log_dir=self.folder, pass_fds=(fd.fileno(),), detached=detached)
 
         def ready():
@@ -101,9 +102,6 @@ class Service:
             raise HarnessError(f"{exc}\n{self.proc.describe()}") if isinstance(exc, HarnessError) else exc
         log(f"{self.name} up (pid {self.proc.pid}, {time.monotonic() - t0:.2f}s) {self.env}")
         return self
-
-    def environment(self):
-        return self.base_env
 
     def stop(self):
         if self.proc:
@@ -155,14 +153,11 @@ class Trayer(Service):
 
     def __init__(self, display=None, **kwargs):
         super().__init__(**kwargs)
-        self.display = display or self.base_env["DISPLAY"]
+        self.display = self.process_env["DISPLAY"] = display or self.process_env["DISPLAY"]
 
     def command(self, _fd):
         return ["trayer", "--edge", "top", "--align", "right", "--widthtype", "request",
                 "--height", "24", "--SetDockType", "true", "--transparent", "false"]
-
-    def environment(self):
-        return dict(self.base_env, DISPLAY=self.display)
 
     def answers(self, _said):
         return tray_owner(self.display)
@@ -174,12 +169,7 @@ def pulse_has_sinks(server, sinks=(SINK,)):
 
 
 class PulseServer(Service):
-    """PulseAudio with only null sinks (no sound card needed), a HOME and runtime folder of
-    its own (even as root it meets no other PulseAudio on the machine) and no bus: every
-    PulseAudio claims org.PulseAudio1 on its session bus, and one that finds it taken
-    exits. -n skips the default configuration, so nothing suspends a sink when idle;
-    without norewinds=1 the start of each new sound is lost. As the user's, it is the
-    one a desktop starts: default configuration, on the bus, socket in the runtime folder."""
+    """PulseAudio with null sinks only; as the user's, the one a desktop starts."""
 
     name = "sound"
 
@@ -187,28 +177,31 @@ class PulseServer(Service):
         super().__init__(**kwargs)
         self.sinks = list(sinks)
         self.home = self.folder / "pulse"
-        self.server = f"unix:{self.base_env['XDG_RUNTIME_DIR'] if self.user else self.home}/pulse/native"
+        self.server = f"unix:{self.process_env['XDG_RUNTIME_DIR'] if self.user else self.home}/pulse/native"
         if not self.user:
             self.env = {"PULSE_SERVER": self.server, "PULSE_COOKIE": str(self.home / "cookie")}
+            self.process_env.update(HOME=str(self.home), XDG_RUNTIME_DIR=str(self.home),
+                                    XDG_CONFIG_HOME=str(self.home / "config"),
+                                    DBUS_SESSION_BUS_ADDRESS="disabled:")
 
     def command(self, _fd):
+        # The user's: the default configuration, on the bus, its socket in the runtime
+        # folder. The run's: -n skips the default configuration, so no sound card is
+        # looked for and nothing suspends a sink when idle; without norewinds=1 the start
+        # of each new sound is lost. Its HOME and runtime folder are its own, so that even
+        # as root it meets no other PulseAudio on the machine; and it keeps off the bus:
+        # every PulseAudio claims org.PulseAudio1 there, and one that finds it taken exits.
         if self.user:
             return ["pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "--log-level=info",
                     "--log-target=stderr"]
+        for sub in ("", "pulse", "config"):
+            (self.home / sub).mkdir(mode=0o700, exist_ok=True)
         return ["pulseaudio", "-n", "--daemonize=no", "--system=false", "--exit-idle-time=-1",
                 "--disallow-exit", "--use-pid-file=no", "--high-priority=no", "--realtime=no",
                 "--log-target=stderr",
                 f"--load=module-native-protocol-unix socket={self.server[5:]} auth-anonymous=1",
                 *(f"--load=module-null-sink sink_name={sink} norewinds=1 "
                   f"sink_properties=device.description={sink}" for sink in self.sinks)]
-
-    def environment(self):
-        if self.user:
-            return self.base_env
-        for sub in ("", "pulse", "config"):
-            (self.home / sub).mkdir(mode=0o700, exist_ok=True)
-        return dict(self.base_env, HOME=str(self.home), XDG_RUNTIME_DIR=str(self.home),
-                    XDG_CONFIG_HOME=str(self.home / "config"), DBUS_SESSION_BUS_ADDRESS="disabled:")
 
     def answers(self, _said):
         if self.user:
@@ -231,17 +224,15 @@ def no_sound_server_env():
 
 def _stat(pid):
     """Fields of /proc/PID/stat after the command's name (state, ppid, ...), or []."""
-    try:
+    with contextlib.suppress(OSError):
         return Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
-    except OSError:
-        return []
+    return []
 
 
 def _tagged(pid, tag):
-    try:
+    with contextlib.suppress(OSError):
         return f"{TAG}={tag}".encode() in Path(f"/proc/{pid}/environ").read_bytes().split(b"\0")
-    except OSError:
-        return False
+    return False
 
 
 def _stop_pid(pid, tag, what):

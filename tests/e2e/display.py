@@ -14,7 +14,7 @@ import os
 import sys
 import time
 import warnings
-from dataclasses import dataclass
+from collections import namedtuple
 from pathlib import Path
 
 import PIL.Image
@@ -50,11 +50,9 @@ def connection(name=None):
 
 
 def display_works(display):
-    try:
-        with connection(display):
-            return True
-    except HarnessError:
-        return False
+    with contextlib.suppress(HarnessError), connection(display):
+        return True
+    return False
 
 
 def _window(d, win):
@@ -99,27 +97,12 @@ def window_property(win, name, display=None):
         return _property(d, _window(d, win), name)
 
 
-def window_pid(win, display=None):
-    return (window_property(win, "_NET_WM_PID", display) or [None])[0]
+class Geometry(namedtuple("Geometry", "x y width height map_state")):
+    viewable = property(lambda self: self.map_state == "IsViewable")
 
 
-@dataclass
-class Geometry:
-    x: int
-    y: int
-    width: int
-    height: int
-    map_state: str
-
-    @property
-    def viewable(self):
-        return self.map_state == "IsViewable"
-
-
-@dataclass
-class Shape:
-    shaped: bool
-    extents: tuple = None  # (x, y, w, h) relative to the window when shaped
+# extents: (x, y, w, h) relative to the window when shaped.
+Shape = namedtuple("Shape", "shaped extents", defaults=(None,))
 
 
 def geometry(win, display=None):
@@ -133,10 +116,9 @@ def geometry(win, display=None):
 
 def viewable(win, display=None):
     """True while the window exists and is mapped (a destroyed window is not)."""
-    try:
+    with contextlib.suppress(HarnessError):
         return geometry(win, display).viewable
-    except HarnessError:
-        return False
+    return False
 
 
 def shape(win, display=None):
@@ -153,12 +135,10 @@ def shape_rectangles(win, display=None):
     """Rectangles of the window's bounding shape, window-relative (x, y, w, h).
 
     An unshaped window reports one rectangle: itself; a window that is gone, none."""
-    try:
-        with connection(display) as d:
-            reply = _window(d, win).shape_get_rectangles(Xlib.ext.shape.SK.Bounding)
-            return [(r.x, r.y, r.width, r.height) for r in reply.rectangles]
-    except HarnessError:
-        return []
+    with contextlib.suppress(HarnessError), connection(display) as d:
+        reply = _window(d, win).shape_get_rectangles(Xlib.ext.shape.SK.Bounding)
+        return [(r.x, r.y, r.width, r.height) for r in reply.rectangles]
+    return []
 
 
 def visible_shape_bbox(win, display=None):
@@ -211,26 +191,21 @@ def tray_owner(display=None):
         return owner.id if owner else 0
 
 
-def _trayer_panel(d):
-    for w in d.screen().root.query_tree().children:
-        with contextlib.suppress(Xlib.error.XError):
-            if w.get_wm_class() == ("panel", "trayer"):
-                return w
-    return None
-
-
 def trayer_panel(display=None):
     """trayer's panel window (WM_CLASS "panel", "trayer"), or None."""
     with connection(display) as d:
-        panel = _trayer_panel(d)
-        return panel.id if panel else None
+        for w in d.screen().root.query_tree().children:
+            with contextlib.suppress(Xlib.error.XError):
+                if w.get_wm_class() == ("panel", "trayer"):
+                    return w.id
+    return None
 
 
 def tray_icons(display=None):
     """(window, pid) of each client window docked in trayer (pid from _NET_WM_PID)."""
-    icons = []
+    icons, panel = [], trayer_panel(display)
     with connection(display) as d:
-        todo = [w for w in [_trayer_panel(d)] if w]
+        todo = [_window(d, panel)] if panel else []
         while todo:
             for w in todo.pop().query_tree().children:
                 with contextlib.suppress(Xlib.error.XError):

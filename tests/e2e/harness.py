@@ -9,12 +9,8 @@ FakeClock), recording (tones, Recorder and the sound analysis).
 The tests drive the real program on that desktop and record the null sink ci_sink
 through its monitor; the user's display, sound server and bus are never used.
 """
-import sys
-from pathlib import Path
-
-sys.path.insert(0, str(Path(__file__).resolve().parent))
-from desktop import *  # noqa: E402,F401,F403
-from display import *  # noqa: E402,F401,F403
-from procs import *  # noqa: E402,F401,F403
-from program import *  # noqa: E402,F401,F403
-from recording import *  # noqa: E402,F401,F403
+from desktop import *  # noqa: F401,F403
+from display import *  # noqa: F401,F403
+from procs import *  # noqa: F401,F403
+from program import *  # noqa: F401,F403
+from recording import *  # noqa: F401,F403

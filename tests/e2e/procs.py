@@ -53,16 +53,12 @@ def wait_until(predicate, timeout, what, interval=0.05):
 _scratch = None
 
 
-def scratch_dir():
-    """This test process's temporary folder (removed at exit unless TOVREL_E2E_KEEP=1)."""
-    global _scratch
-    if _scratch is None:
-        _scratch = Path(tempfile.mkdtemp(prefix="tovrel-e2e."))
-    return _scratch
-
-
 def new_dir(prefix):
-    return Path(tempfile.mkdtemp(prefix=prefix + ".", dir=scratch_dir()))
+    """A new folder in this test process's scratch folder (removed at exit unless
+    TOVREL_E2E_KEEP=1)."""
+    global _scratch
+    _scratch = _scratch or Path(tempfile.mkdtemp(prefix="tovrel-e2e."))
+    return Path(tempfile.mkdtemp(prefix=prefix + ".", dir=_scratch))
 
 
 def tovrel_bin():
@@ -79,11 +75,9 @@ def test_output_dir(*parts):
 
 
 def tail(path, lines=40):
-    try:
-        text = Path(path).read_text(errors="replace")
-    except OSError:
-        return ""
-    return "\n".join(text.splitlines()[-lines:])
+    with contextlib.suppress(OSError):
+        return "\n".join(Path(path).read_text(errors="replace").splitlines()[-lines:])
+    return ""
 
 
 # --------------------------------------------------------------------------- processes

@@ -88,7 +88,7 @@ class WindowQueriesTest(unittest.TestCase):
         q = self.probe("selftest (find) 1.0 more", "50x50+70+10")
         self.assertEqual(harness.find_windows(name="selftest (find) 1.0"), [p.window])
         self.assertEqual(harness.find_windows(pid=q.proc.pid), [q.window])
-        self.assertEqual(harness.window_pid(p.window), p.proc.pid)
+        self.assertEqual(harness.window_property(p.window, "_NET_WM_PID")[0], p.proc.pid)
 
     def test_unshaped_window_reports_no_shape(self):
         p = self.probe("selftest unshaped", "100x60+10+10")

@@ -14,8 +14,7 @@ import sys
 import time
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
-import harness  # noqa: E402
+import harness
 
 ASSETS = harness.ROOT / "assets"
 
@@ -49,14 +48,10 @@ OPEN_DIALOG_TITLE = "Open MP3 File"
 PAUSE = 0.05
 
 
-def centre(rect):
-    x, y, w, h = rect
-    return x + w // 2, y + h // 2
-
-
 def hover(win, rect, display=None):
     """Pointer onto the element, then one pixel on: the button shows its hover picture."""
-    cx, cy = centre(rect)
+    x, y, w, h = rect
+    cx, cy = x + w // 2, y + h // 2
     harness.move_to(win, cx, cy, display)
     time.sleep(PAUSE)
     harness.move_to(win, cx + 1, cy, display)
