@@ -296,10 +296,11 @@ class Run:
         """The environment of a process in this run."""
         return dict({k: v for k, v in os.environ.items() if k not in LEAKS}, **self.load()["env"])
 
-    def change(self, spec, start, detached=True):
-        """Under the run's lock: stops the service of that kind last started (unless
-        start), then starts one as spec says ("tray", "sound=first_sink,second_sink")."""
-        kind = spec.partition("=")[0]
+    def change(self, wanted, start, detached=True):
+        """Under the run's lock, one service as wanted ("tray", "sound=first_sink,second_sink"):
+        start=True starts one more, False stops the one of that kind last started, None
+        restarts that one as it was."""
+        kind = wanted.partition("=")[0]
         if kind not in KINDS:
             raise HarnessError(f"no service {kind!r}; there are {', '.join(KINDS)}")
         with open(self.folder / "lock", "w") as lock:
@@ -311,13 +312,13 @@ class Run:
                     raise HarnessError(f"no {kind} runs in {self.folder}")
                 _stop_pid(entry["pid"], self.tag, kind)
                 state["services"].remove(entry)
-                spec = entry["spec"]
+                wanted = entry["wanted"]
             if start is not False:
-                sinks = spec.partition("=")[2]
+                sinks = wanted.partition("=")[2]
                 extra = {"sinks": sinks.split(",")} if sinks else {}
                 service = KINDS[kind](folder=self.folder, env=self.env(), user=state["user"], **extra)
                 service.start(detached=detached)
-                state["services"].append({"spec": spec, "name": kind, "pid": service.proc.pid})
+                state["services"].append({"wanted": wanted, "name": kind, "pid": service.proc.pid})
                 state["env"].update(service.env)
             self.save(state)
 
@@ -360,8 +361,8 @@ class Services:
                                      and ps and pulse_has_sinks(ps)):
             private = Run.create(os.getpid())
             atexit.register(private.down)
-            for spec in ALL:
-                private.change(spec, start=True, detached=False)
+            for wanted in ALL:
+                private.change(wanted, start=True, detached=False)
             os.environ.update(private.env())
             for name in LEAKS:
                 os.environ.pop(name, None)
@@ -411,8 +412,8 @@ def main(argv):
             _run_of(args.env_file).down()  # what an interrupted test run left
     new = Run.create(args.owner, args.user)
     try:
-        for spec in args.services:
-            new.change(spec, start=True)
+        for wanted in args.services:
+            new.change(wanted, start=True)
     except BaseException:
         new.down()
         raise
