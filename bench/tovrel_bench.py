@@ -177,7 +177,7 @@ class Tovrel:
 
     def ready(self, program, mp3):
         """Armed through its own Open dialog: alarm at midnight, settings panel closed."""
-        win = ui.wait_main_window(program)
+        win = program.wait_window()
         arm(program, win, mp3)
         return win
 
@@ -241,7 +241,6 @@ class PeerRun(harness.Running):
         self.home = harness.new_dir(peer.package)
         runtime = self.home / ".runtime"
         runtime.mkdir(mode=0o700)
-        bus = runtime / "bus"
         self.env = {k: v for k, v in os.environ.items()
                     if not k.startswith(("QT_", "FAKETIME", "XDG_", "DBUS_", "GTK_", "GDK_"))
                     and k != "LD_PRELOAD"}
@@ -249,19 +248,11 @@ class PeerRun(harness.Running):
                         XDG_DATA_HOME=str(self.home / ".local/share"),
                         XDG_CACHE_HOME=str(self.home / ".cache"),
                         XDG_STATE_HOME=str(self.home / ".local/state"), XDG_RUNTIME_DIR=str(runtime),
-                        DBUS_SESSION_BUS_ADDRESS=f"unix:path={bus}", GSETTINGS_BACKEND="memory",
-                        NO_AT_BRIDGE="1", GTK_A11Y="none")
+                        GSETTINGS_BACKEND="memory", NO_AT_BRIDGE="1", GTK_A11Y="none")
         self.env.update(env or {})
-        self.bus = harness.Proc(["dbus-daemon", "--session", "--nofork", "--nopidfile",
-                                 f"--address=unix:path={bus}"],
-                                name=f"{peer.package}-bus", env=self.env, cwd=self.home)
-        try:
-            harness.wait_until(lambda: bus.exists() or not self.bus.alive(), 10, "the session bus")
-        except harness.HarnessError:
-            self.bus.stop()
-            raise
-        if not bus.exists():
-            raise harness.HarnessError("its session bus did not start\n" + self.bus.describe())
+        # A session bus as a desktop's: it starts services on demand.
+        self.bus = harness.SessionBus(folder=runtime, env=self.env, user=True).start()
+        self.env.update(self.bus.env)
 
     def start(self):
         self.proc = harness.Proc([self.peer.binary, *self.peer.args], name=self.peer.package,
@@ -528,15 +519,15 @@ def onset_block(subject, firings, mp3):
     """One program armed on a faked clock; the alarm minute crossed `firings` times: the ms
     from each minute to the first sound of the file at the sink."""
     latencies = []
-    clock = ui.FakeClock(f"{DAY} 06:58:30")
+    clock = harness.FakeClock(f"{DAY} 06:58:30")
     program = subject.make(clock.env()).start()
     try:
-        win = ui.wait_main_window(program)
+        win = program.wait_window()
         ui.open_settings(win)
         ui.choose_file(program, win, mp3)
         ui.click_button(win, ui.SETTINGS_BUTTON)
         ui.wait_height(win, ui.COLLAPSED_HEIGHT)
-        midnight = ui.FakeClock.epoch(f"{DAY} 00:00:00")
+        midnight = harness.FakeClock.epoch(f"{DAY} 00:00:00")
         for firing in range(firings):
             # The alarm stays at midnight (it is switched off within the minute it rang),
             # so each round is the next day's midnight, the clock set 2 s before it.
@@ -624,7 +615,7 @@ def tick_session(subject, args, mp3, out_dir, tag):
     wrapper.chmod(0o755)
     program = harness.Program(binary=wrapper, env=LOCALE).start()
     try:
-        win = ui.wait_main_window(program, timeout=120)
+        win = program.wait_window(timeout=120)
         arm(program, win, mp3)
         time.sleep(3)
         control = ["callgrind_control"]
@@ -707,7 +698,7 @@ def main(argv):
     subjects += [PEERS[p]() for p in peers]
 
     harness.services().ensure()
-    mp3 = ui.make_tone_mp3(2.0, TONE_HZ)
+    mp3 = harness.make_mp3(2.0, TONE_HZ)
     machine = f"{os.cpu_count()} cores, {subprocess.run(['uname', '-r'], capture_output=True, text=True).stdout.strip()}"
     out = [f"Tovrel benchmarks, {time.strftime('%Y-%m-%d %H:%M')} on {machine}\n"]
     out += [f"- {s.label}: {shutil.which(s.binary) or s.binary}\n" for s in subjects]

@@ -27,10 +27,11 @@ TOVREL_PKGS_BUILD=(
   fonts-dseg fonts-dejavu-core
   qt6-base-private-dev
 )
-# A virtual X display with a tray host and a sound server, plus the tools that look at them
-# (the tests' harness, also the installed package's check: Python with Xlib and Pillow).
+# A virtual X display with a tray host and a sound server, plus the tools that start them
+# and look at them (tests/e2e/desktop.py and the tests' harness, also the installed
+# package's check: Python with Xlib and Pillow, xdotool).
 TOVREL_PKGS_DISPLAY=(
-  xvfb x11-utils xdotool trayer pulseaudio pulseaudio-utils imagemagick
+  xvfb xdotool trayer pulseaudio pulseaudio-utils imagemagick
   python3 python3-xlib python3-pil
 )
 # Making and checking the packages: dpkg-buildpackage, with debhelper (the rest of the

@@ -6,57 +6,94 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QThread>
 
-#include <sndfile.h>
-
-#include <cmath>
 #include <csignal>
 #include <vector>
 
 namespace tovrel::testing {
+
+namespace {
+
+// Runs the process to its end; false when it did not start, crashed or ran
+// too long (and was killed).
+bool ranToItsEnd(QProcess& process, std::chrono::milliseconds timeout) {
+    if (process.waitForStarted() && process.waitForFinished(static_cast<int>(timeout.count())) &&
+        process.exitStatus() == QProcess::NormalExit) {
+        return true;
+    }
+    process.kill();
+    process.waitForFinished();
+    return false;
+}
+
+// The helpers these tests share with the end-to-end tests, in tests/e2e:
+// recording.py (tones, recordings and the sound analysis) and desktop.py
+// (the test desktop).
+QString helper(const QString& script) { return QStringLiteral(TOVREL_E2E_DIR "/") + script; }
+
+// Runs one to its end; what it printed, or nothing when it failed.
+std::optional<QByteArray> runHelper(const QString& script, const QStringList& arguments) {
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(TOVREL_PYTHON, QStringList{helper(script)} + arguments);
+    if (!ranToItsEnd(process, std::chrono::seconds(60)) || process.exitCode() != 0) {
+        return std::nullopt;
+    }
+    return process.readAllStandardOutput();
+}
+
+}  // namespace
 
 std::optional<int> run(const QString& program, const QStringList& arguments, std::chrono::milliseconds timeout) {
     QProcess process;
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.setStandardOutputFile(QProcess::nullDevice());
     process.start(program, arguments);
-    if (!process.waitForStarted() || !process.waitForFinished(static_cast<int>(timeout.count()))) {
-        process.kill();
-        process.waitForFinished();
-        return std::nullopt;
-    }
-    if (process.exitStatus() != QProcess::NormalExit) {
-        return std::nullopt;
-    }
-    return process.exitCode();
+    return ranToItsEnd(process, timeout) ? std::optional(process.exitCode()) : std::nullopt;
 }
 
 bool haveProgram(const QString& program) { return !QStandardPaths::findExecutable(program).isEmpty(); }
 
+bool useTestDesktop() {
+    QFile file(qEnvironmentVariable("TOVREL_DESKTOP_ENV"));
+    if (file.fileName().isEmpty() || !file.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (const auto equals = line.indexOf('='); equals > 0) {
+            qputenv(line.left(equals).constData(), line.mid(equals + 1));
+        }
+    }
+    return true;
+}
+
+bool desktop(const QString& command, const QString& service) {
+    return runHelper("desktop.py", {command, service}).has_value();
+}
+
+namespace {
+
+bool makeTone(const QString& kind, const QString& path, double seconds, int hz, const QStringList& more) {
+    const QStringList arguments{kind, path, "--seconds", QString::number(seconds), "--hz", QString::number(hz)};
+    return runHelper("recording.py", arguments + more).has_value();
+}
+
+}  // namespace
+
 bool makeWav(const QString& path, double seconds, int hz, int rate, int channels) {
-    return run("sox", {"-n", "-r", QString::number(rate), "-c", QString::number(channels), "-b", "16", path, "synth",
-                       QString::number(seconds), "sine", QString::number(hz), "vol", "0.5"}) == 0;
+    return makeTone("wav", path, seconds, hz,
+                    {"--rate", QString::number(rate), "--channels", QString::number(channels)});
 }
 
 bool makeMp3(const QString& path, double seconds, int hz, bool id3Tag, int kbps) {
-    const QString wav = path + ".source.wav";
-    if (!makeWav(wav, seconds, hz)) {
-        return false;
-    }
-    QStringList arguments{"--quiet", "-b", QString::number(kbps)};
-    if (id3Tag) {
-        arguments << "--add-id3v2"
-                  << "--tt"
-                  << "Alarm";
-    }
-    arguments << wav << path;
-    const bool made = run("lame", arguments) == 0;
-    QFile::remove(wav);
-    return made;
+    QStringList more{"--kbps", QString::number(kbps)};
+    if (id3Tag) more << "--id3";
+    return makeTone("mp3", path, seconds, hz, more);
 }
 
 bool soundServerAvailable() {
@@ -65,112 +102,59 @@ bool soundServerAvailable() {
 
 namespace {
 
-std::optional<SoundStats> soxStat(const QStringList& arguments) {
-    QProcess sox;
-    sox.start("sox", arguments);
-    if (!sox.waitForFinished(20000) || sox.exitStatus() != QProcess::NormalExit || sox.exitCode() != 0) {
-        return std::nullopt;
-    }
-    // sox writes the figures to its error channel, one "Name:  value" a line.
-    const QString report = QString::fromLocal8Bit(sox.readAllStandardError());
-    const auto figure = [&report](const char* name) -> std::optional<double> {
-        QStringList words = QString::fromLatin1(name).split(' ');
-        for (auto& word : words) {
-            word = QRegularExpression::escape(word);
-        }
-        const QRegularExpression line("^" + words.join("\\s+") + ":\\s*(\\S+)", QRegularExpression::MultilineOption);
-        const auto match = line.match(report);
-        bool ok = false;
-        const double value = match.hasMatch() ? match.captured(1).toDouble(&ok) : 0.0;
-        return ok ? std::optional(value) : std::nullopt;
-    };
-    const auto seconds = figure("Length (seconds)");
-    const auto rms = figure("RMS amplitude");
-    const auto max = figure("Maximum amplitude");
-    const auto hz = figure("Rough frequency");
-    if (!seconds || !rms || !max || !hz) {
-        return std::nullopt;
-    }
-    return SoundStats{*seconds, *rms, *max, *hz};
-}
-
-// Cuts the leading quiet; sound is anything above 2 % of full scale.
-const QStringList kSkipQuiet{"silence", "1", "0.005", "2%"};
-
-}  // namespace
-
-std::optional<SoundStats> analyse(const QString& wavPath, double start, double length) {
-    QStringList arguments{wavPath, "-n", "trim", QString::number(start)};
+std::optional<SoundStats> stats(const QString& wavPath, QStringList arguments, double length) {
     if (length >= 0) {
-        arguments << QString::number(length);
+        arguments << "--length" << QString::number(length);
     }
-    return soxStat(arguments << "stat");
-}
-
-std::optional<SoundStats> analyseSounding(const QString& wavPath, double length) {
-    QStringList arguments{wavPath, "-n"};
-    arguments << kSkipQuiet;
-    if (length >= 0) {
-        arguments << "trim"
-                  << "0" << QString::number(length);
-    } else {
-        arguments << "reverse" << kSkipQuiet << "reverse";
-    }
-    auto stats = soxStat(arguments << "stat");
-    if (!stats || stats->seconds <= 0.0) {
+    const auto output = runHelper("recording.py", QStringList{"stats", wavPath} + arguments);
+    const QJsonObject figures = QJsonDocument::fromJson(output.value_or(QByteArray())).object();
+    if (figures.isEmpty()) {
         return std::nullopt;
+    }
+    SoundStats stats{figures["seconds"].toDouble(), figures["rms"].toDouble(), figures["max"].toDouble(),
+                     figures["hz"].toDouble(), std::nullopt};
+    if (figures["pause"].isDouble()) {
+        stats.longestPause = figures["pause"].toDouble();
     }
     return stats;
 }
 
+}  // namespace
+
+std::optional<SoundStats> analyse(const QString& wavPath, double start, double length) {
+    return stats(wavPath, {"--start", QString::number(start)}, length);
+}
+
+std::optional<SoundStats> analyseSounding(const QString& wavPath, double length) {
+    return stats(wavPath, {"--sounding"}, length);
+}
+
 std::optional<double> longestPause(const QString& wavPath) {
-    SF_INFO info{};
-    SNDFILE* file = sf_open(QFile::encodeName(wavPath).constData(), SFM_READ, &info);
-    if (file == nullptr || info.channels != 1 || info.samplerate <= 0) {
-        if (file != nullptr) {
-            sf_close(file);
-        }
-        return std::nullopt;
-    }
-    std::vector<float> samples(static_cast<std::size_t>(info.frames));
-    samples.resize(static_cast<std::size_t>(sf_readf_float(file, samples.data(), info.frames)));
-    sf_close(file);
-    const auto loud = [](float sample) { return std::fabs(sample) > 0.01F; };
-    const auto first = std::find_if(samples.begin(), samples.end(), loud);
-    const auto last = std::find_if(samples.rbegin(), samples.rend(), loud).base();
-    if (first >= last) {
-        return std::nullopt;
-    }
-    std::ptrdiff_t longest = 0;
-    for (auto at = first; at != last;) {
-        const auto end = std::find_if(at, last, loud);
-        longest = std::max(longest, end - at);
-        at = std::find_if_not(end, last, loud);
-    }
-    return static_cast<double>(longest) / info.samplerate;
+    const auto whole = analyse(wavPath);
+    return whole ? whole->longestPause : std::nullopt;
 }
 
 SinkRecording::SinkRecording(const QString& wavPath, const QString& monitor)
     : path_(wavPath), recorder_(std::make_unique<QProcess>()) {
     QFile::remove(path_);
-    recorder_->setProcessChannelMode(QProcess::ForwardedChannels);
-    recorder_->start("parecord",
-                     {"-d", monitor, "--file-format=wav", "--channels=1", "--rate=44100", "--format=s16le", path_});
-    if (recorder_->waitForStarted()) {
-        // Give the recorder time to connect before the sound starts.
-        QThread::msleep(400);
+    recorder_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    recorder_->start(TOVREL_PYTHON, {helper("recording.py"), "record", path_, "--device", monitor});
+    // It says READY once sound comes from the sink.
+    const QDeadlineTimer deadline(std::chrono::seconds(10));
+    while (!recorder_->canReadLine() && recorder_->waitForReadyRead(static_cast<int>(deadline.remainingTime()))) {
     }
+    flowing_ = recorder_->canReadLine() && recorder_->readLine().startsWith("READY");
 }
 
 SinkRecording::~SinkRecording() { finish(); }
 
-bool SinkRecording::started() const { return recorder_->state() == QProcess::Running; }
+bool SinkRecording::started() const { return flowing_ && recorder_->state() == QProcess::Running; }
 
 std::optional<SoundStats> SinkRecording::finish() {
     if (recorder_->state() == QProcess::Running) {
-        // parecord completes the wave header when interrupted.
+        // It writes the wave file when interrupted.
         ::kill(static_cast<pid_t>(recorder_->processId()), SIGINT);
-        if (!recorder_->waitForFinished(5000)) {
+        if (!recorder_->waitForFinished(10000)) {
             recorder_->kill();
             recorder_->waitForFinished();
         }

@@ -26,10 +26,18 @@ std::optional<int> run(const QString& program, const QStringList& arguments,
                        std::chrono::milliseconds timeout = std::chrono::seconds(20));
 bool haveProgram(const QString& program);
 
-// A sine tone written by sox, e.g. makeWav(path, 0.5, 440, 44100, 2).
+// The desktop that ctest started for a test (a fixture, see CMakeLists.txt):
+// its addresses, from the file named in TOVREL_DESKTOP_ENV, go into the
+// environment. False when there is none.
+bool useTestDesktop();
+// Starts, stops or restarts one service of that desktop ("tray", "sound"),
+// waiting until it answers.
+bool desktop(const QString& command, const QString& service);
+
+// A sine tone at half of full scale, e.g. makeWav(path, 0.5, 440, 44100, 2).
 bool makeWav(const QString& path, double seconds, int hz, int rate = 44100, int channels = 1);
-// The same tone encoded by lame at a constant bit rate, optionally behind
-// an ID3v2 tag.
+// The same tone (mono) encoded by lame at a constant bit rate, optionally
+// behind an ID3v2 tag.
 bool makeMp3(const QString& path, double seconds, int hz, bool id3Tag = false, int kbps = 128);
 
 // Whether the sound server named in PULSE_SERVER answers.
@@ -61,21 +69,25 @@ protected:
     QTemporaryDir folder;
 };
 
-// Sound figures of (part of) a recording, as sox reports them.
+// Sound figures of (part of) a recording: its length, root mean square
+// and peak level (of full scale), the frequency of a sine with the same
+// ratio of change to level, and the longest stretch below 1 % of full scale
+// between its first and last sound (nothing when it is silent).
 struct SoundStats {
     double seconds = 0.0;
     double rmsAmplitude = 0.0;
     double maxAmplitude = 0.0;
     double roughHz = 0.0;
+    std::optional<double> longestPause;
 };
 // From `start` seconds on, `length` seconds long (the rest when negative).
 std::optional<SoundStats> analyse(const QString& wavPath, double start = 0.0, double length = -1.0);
-// The sounding part of a recording: from the first sound on, `length`
-// seconds long, or up to the last sound when negative. Nothing when the
-// recording is silent throughout.
+// The sounding part of a recording (sound: above 2 % of full scale): from
+// the first sound on, `length` seconds long, or up to the last sound when
+// negative. Nothing when the recording is silent throughout.
 std::optional<SoundStats> analyseSounding(const QString& wavPath, double length = -1.0);
-// The longest stretch below 1 % of full scale between a recording's first
-// and last sound, in seconds; nothing when it cannot be read or is silent.
+// The longest pause of a whole recording; nothing when it cannot be read or
+// is silent.
 std::optional<double> longestPause(const QString& wavPath);
 // Sound louder than the null sink's silence.
 constexpr double kAudibleRms = 0.01;
@@ -89,7 +101,7 @@ public:
     SinkRecording(const SinkRecording&) = delete;
     SinkRecording& operator=(const SinkRecording&) = delete;
 
-    // False when the recorder did not start.
+    // False when the recorder did not start or hears nothing from the sink.
     [[nodiscard]] bool started() const;
     // Ends the recording and returns its figures.
     std::optional<SoundStats> finish();
@@ -97,6 +109,7 @@ public:
 private:
     QString path_;
     std::unique_ptr<QProcess> recorder_;
+    bool flowing_ = false;
 };
 
 // Lists the sound server's streams (`pactl list sink-inputs`) after a

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 //
-// The tray icon and the Open dialog on a real X server: the test starts
-// its own Xvfb and a trayer notification area, and types and clicks with
-// xdotool as a user (or a script) would.
+// The tray icon and the Open dialog on a real X server, the test desktop's
+// (CMakeLists.txt), whose tray host comes and goes as a test asks; typed at
+// and clicked with xdotool as a user (or a script) would.
 
 #include <QAction>
 #include <QApplication>
@@ -13,29 +13,22 @@
 #include <QPixmap>
 #include <QPointer>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWidget>
 
 #include <gtest/gtest.h>
 
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <xcb/xcb.h>
 #include <chrono>
-#include <csignal>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
 
-#include "platform/application.h"
 #include "platform/file_dialog.h"
 #include "platform/tray_icon.h"
 #include "support.h"
-
-extern char** environ;
 
 namespace {
 
@@ -44,65 +37,6 @@ using tovrel::platform::QtFileDialog;
 using tovrel::platform::QtTrayIcon;
 using tovrel::testing::pumpEvents;
 using tovrel::testing::waitUntil;
-
-// A private Xvfb, started before the application connects to any display.
-class XServer {
-public:
-    bool start() {
-        int fds[2];
-        if (::pipe(fds) != 0) {
-            return false;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
-        char program[] = "Xvfb";
-        char displayFd[] = "-displayfd";
-        char three[] = "3";
-        char screen[] = "-screen";
-        char zero[] = "0";
-        char size[] = "800x600x24";
-        char noTcp[] = "-nolisten";
-        char tcp[] = "tcp";
-        char* argv[] = {program, displayFd, three, screen, zero, size, noTcp, tcp, nullptr};
-        const int spawned = posix_spawnp(&pid_, program, &actions, nullptr, argv, environ);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(fds[1]);
-        if (spawned != 0) {
-            pid_ = -1;
-            ::close(fds[0]);
-            return false;
-        }
-        // Xvfb writes its display number once it accepts connections.
-        std::string number;
-        pollfd wait{fds[0], POLLIN, 0};
-        char c = 0;
-        while (::poll(&wait, 1, 10000) > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n') {
-            number += c;
-        }
-        ::close(fds[0]);
-        if (number.empty()) {
-            return false;
-        }
-        display_ = ":" + number;
-        return true;
-    }
-
-    [[nodiscard]] const std::string& display() const { return display_; }
-
-    ~XServer() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-
-private:
-    pid_t pid_ = -1;
-    std::string display_;
-};
-
-bool haveX = false;
 
 // The X server's view of a window, from another client.
 struct WindowInfo {
@@ -116,26 +50,27 @@ struct WindowInfo {
 };
 
 WindowInfo windowInfo(WId window) {
-    QProcess xwininfo;
-    xwininfo.start("xwininfo", {"-id", QString::number(window), "-tree", "-stats"});
     WindowInfo info;
-    if (!xwininfo.waitForFinished(5000) || xwininfo.exitCode() != 0) {
-        return info;
+    xcb_connection_t* x = xcb_connect(nullptr, nullptr);
+    const auto id = static_cast<xcb_window_t>(window);
+    auto* attributes = xcb_get_window_attributes_reply(x, xcb_get_window_attributes(x, id), nullptr);
+    auto* tree = xcb_query_tree_reply(x, xcb_query_tree(x, id), nullptr);
+    auto* size = xcb_get_geometry_reply(x, xcb_get_geometry(x, id), nullptr);
+    if (attributes != nullptr && tree != nullptr && size != nullptr) {
+        auto* at = xcb_translate_coordinates_reply(x, xcb_translate_coordinates(x, id, tree->root, 0, 0), nullptr);
+        info = {true,
+                attributes->map_state == XCB_MAP_STATE_VIEWABLE,
+                tree->parent == tree->root,
+                at != nullptr ? at->dst_x : 0,
+                at != nullptr ? at->dst_y : 0,
+                size->width,
+                size->height};
+        std::free(at);
     }
-    const QString text = QString::fromLocal8Bit(xwininfo.readAllStandardOutput());
-    const auto number = [&text](const char* pattern) {
-        const auto match = QRegularExpression(pattern).match(text);
-        return match.hasMatch() ? match.captured(1).toInt() : 0;
-    };
-    info.exists = true;
-    info.viewable = text.contains("Map State: IsViewable");
-    const auto root = QRegularExpression("Root window id: (0x[0-9a-f]+)").match(text).captured(1);
-    const auto parent = QRegularExpression("Parent window id: (0x[0-9a-f]+)").match(text).captured(1);
-    info.onRoot = parent.isEmpty() || parent == root;
-    info.x = number("Absolute upper-left X:\\s+(-?\\d+)");
-    info.y = number("Absolute upper-left Y:\\s+(-?\\d+)");
-    info.width = number("Width:\\s+(\\d+)");
-    info.height = number("Height:\\s+(\\d+)");
+    std::free(attributes);
+    std::free(tree);
+    std::free(size);
+    xcb_disconnect(x);
     return info;
 }
 
@@ -166,17 +101,25 @@ void clickAt(int x, int y, int button) {
     ASSERT_TRUE(xdotool({"mousemove", QString::number(x), QString::number(y), "click", QString::number(button)}));
 }
 
-class TrayOnX : public ::testing::Test {
+// A test on the X server of the test desktop, typing and clicking with xdotool.
+class OnX : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!haveX) {
-            TOVREL_SKIP_LACKING("no private X server (Xvfb missing?)");
+        if (QApplication::platformName() != "xcb") {
+            TOVREL_SKIP_LACKING("no test desktop with an X server (run through ctest)");
         }
-        for (const char* tool : {"trayer", "xwininfo", "xdotool"}) {
-            if (!tovrel::testing::haveProgram(tool)) {
-                TOVREL_SKIP_LACKING(std::string(tool) + " is not installed");
-            }
+        if (!tovrel::testing::haveProgram("xdotool")) {
+            TOVREL_SKIP_LACKING("xdotool is not installed");
         }
+        prepare();
+    }
+
+    virtual void prepare() {}
+};
+
+class TrayOnX : public OnX {
+protected:
+    void prepare() override {
         QPixmap picture(22, 22);
         picture.fill(Qt::darkGreen);
         tray = std::make_unique<QtTrayIcon>(QIcon(picture));
@@ -185,30 +128,19 @@ protected:
 
     void TearDown() override {
         tray.reset();
-        stopTrayer();
+        if (trayHost) {
+            EXPECT_TRUE(tovrel::testing::desktop("stop", "tray"));
+        }
     }
 
     void startTrayer() {
-        trayer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        trayer.setStandardOutputFile(QProcess::nullDevice());
-        trayer.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "24",
-                                "--SetDockType", "false"});
-        ASSERT_TRUE(trayer.waitForStarted());
+        trayHost = tovrel::testing::desktop("start", "tray");
+        ASSERT_TRUE(trayHost) << "no tray host";
         ASSERT_TRUE(waitUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 10s))
             << "the notification area did not come up";
     }
 
-    void stopTrayer() {
-        if (trayer.state() != QProcess::NotRunning) {
-            trayer.terminate();
-            if (!trayer.waitForFinished(5000)) {
-                trayer.kill();
-                trayer.waitForFinished();
-            }
-        }
-    }
-
-    QProcess trayer;
+    bool trayHost = false;
     std::unique_ptr<QtTrayIcon> tray;
     int clicks = 0;
 };
@@ -265,15 +197,9 @@ TEST_F(TrayOnX, LeftClickRaisesClickAndTheMenuEntryToo) {
     EXPECT_TRUE(waitUntil([this] { return !tray->menu().isVisible(); }, 5s));
 }
 
-class OpenDialogOnX : public ::testing::Test {
+class OpenDialogOnX : public OnX {
 protected:
-    void SetUp() override {
-        if (!haveX) {
-            TOVREL_SKIP_LACKING("no private X server (Xvfb missing?)");
-        }
-        if (!tovrel::testing::haveProgram("xdotool")) {
-            TOVREL_SKIP_LACKING("xdotool is not installed");
-        }
+    void prepare() override {
         ASSERT_TRUE(folder.isValid());
         // Neighbours with the same start make the completion list show.
         for (const char* name : {"wake up.mp3", "wake up early.mp3", "wake.txt"}) {
@@ -338,24 +264,3 @@ TEST_F(OpenDialogOnX, EscapeCancels) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    ::testing::InitGoogleTest(&argc, argv);
-    if (::testing::GTEST_FLAG(list_tests)) {
-        return RUN_ALL_TESTS();
-    }
-    XServer server;
-    haveX = tovrel::testing::haveProgram("Xvfb") && server.start();
-    if (!haveX) {
-        return RUN_ALL_TESTS();  // every test skips
-    }
-    qputenv("DISPLAY", QByteArray::fromStdString(server.display()));
-    qputenv("QT_QPA_PLATFORM", "xcb");
-    tovrel::platform::keepNoSettings();
-    int result = 0;
-    {
-        QApplication app(argc, argv);
-        result = RUN_ALL_TESTS();
-    }
-    return result;
-}

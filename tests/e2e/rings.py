@@ -200,7 +200,7 @@ class Rounds:
         ring_for seconds more. The window must come up collapsed."""
         at = minute_text(self.minute)
         self.clock.set(time.strftime("%Y-%m-%d %H:%M:%S",
-                                     time.localtime(ui.FakeClock.epoch(at) - LEAD)))
+                                     time.localtime(harness.FakeClock.epoch(at) - LEAD)))
         rnd.minute = self.clock.monotonic_at(at)
         self.clock.wait_for(at)
         harness.wait_until(

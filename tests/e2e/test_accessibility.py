@@ -50,16 +50,8 @@ class AccessibilityBus:
     def start(self):
         d = harness.new_dir("a11y")
         (d / "runtime").mkdir(mode=0o700)
-        self.dbus = harness.Proc(["dbus-daemon", "--session", "--nofork", "--print-address=1",
-                                  f"--address=unix:path={d / 'session'}"], name="dbus-daemon")
-
-        def address():
-            if not self.dbus.alive():
-                raise harness.HarnessError("dbus-daemon ended\n" + self.dbus.describe())
-            lines = self.dbus.stdout_text().splitlines()
-            return lines[0].strip() if lines else None
-
-        self.address = harness.wait_until(address, 10, "the session bus address")
+        self.dbus = harness.SessionBus(folder=d, user=True).start()
+        self.address = self.dbus.address
         # No DISPLAY for the launcher: it would leave the bus address on the shared X
         # server's root window, where later programs would find it.
         env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "AT_SPI_BUS_ADDRESS")}
@@ -175,10 +167,10 @@ class AccessibilityTest(unittest.TestCase):
 
     def setUp(self):
         self.out = harness.test_output_dir("accessibility")
-        self.clock = ui.FakeClock(START)
+        self.clock = harness.FakeClock(START)
         self.program = harness.Program(env=dict(self.clock.env(), **LOCALE)).start()
         self.addCleanup(self.program.stop)
-        self.win = ui.wait_main_window(self.program)
+        self.win = self.program.wait_window()
 
     def application(self, timeout=20):
         """Tovrel's node under the desktop, found by its process id."""
@@ -252,7 +244,7 @@ class AccessibilityTest(unittest.TestCase):
         events.wait_for(lambda e: e[0] == "object:state-changed:showing" and e[2] == "Browse" and e[3] == 1,
                         5, "Browse to be announced as showing")
         self.assertIn("showing", states(buttons["Browse"]))
-        ui.choose_file(self.program, self.win, ui.make_tone_mp3(1.0, name="morning"))
+        ui.choose_file(self.program, self.win, harness.make_mp3(1.0, name="morning"))
         events.wait_for(lambda e: e[0] == "object:property-change:accessible-name" and e[2] == "morning",
                         5, "the file label's name change")
         self.assertEqual(labels["Alarm sound file"].get_name(), "morning")
@@ -266,7 +258,7 @@ class AccessibilityTest(unittest.TestCase):
         app = self.application()
         main = self.main_frame(app)
         ui.press_glyph(self.win, ui.CLOSE_GLYPH)
-        about_win = ui.wait_named(self.program, ui.ABOUT_TITLE)
+        about_win = self.program.wait_window(ui.ABOUT_TITLE)
 
         def about_frame():
             frames = [c for c in children(app) if c.get_name() == ui.ABOUT_TITLE]

@@ -49,13 +49,13 @@ class TovrelCase(unittest.TestCase):
 
     def setUp(self):
         self.out = harness.test_output_dir("alarm_cycle", type(self).__name__, self._testMethodName)
-        self.clock = ui.FakeClock(self.start_time)
+        self.clock = harness.FakeClock(self.start_time)
         self.mock = self.desktop()
         if self.mock:
             self.addCleanup(self.mock.stop)
         self.program = harness.Program(env=dict(self.clock.env(), **self.locale)).start()
         self.addCleanup(self.program.stop)
-        self.win = ui.wait_main_window(self.program)
+        self.win = self.program.wait_window()
 
     def shot(self, name, window=None):
         return harness.Image(harness.screenshot(self.out / f"{name}.png", window=window))
@@ -97,7 +97,7 @@ class AlarmCycleTest(TovrelCase):
                            if self.mock.calls("Close", f"{desktop_mocks.PORTAL[1]}/request/1_1/t{n}")]
 
     def test_ring_snooze_ring_again_and_switch_off(self):
-        mp3 = ui.make_tone_mp3(TONE_SECONDS, TONE_HZ)
+        mp3 = harness.make_mp3(TONE_SECONDS, TONE_HZ)
         prog, win = self.program, self.win
 
         ui.open_settings(win)
@@ -113,7 +113,7 @@ class AlarmCycleTest(TovrelCase):
         self.assertEqual(harness.geometry(win).height, ui.EXPANDED_HEIGHT)
 
         # Another program has the focus (and the newest input) when the alarm comes.
-        other = ui.OtherWindow()
+        other = harness.ProbeWindow("another program", "200x100+760+620")
         self.addCleanup(other.stop)
         other.take_focus()
 
@@ -127,7 +127,7 @@ class AlarmCycleTest(TovrelCase):
         seen = {}
         while time.monotonic() < deadline:
             g = harness.geometry(win)
-            seen = {"viewable": g.viewable, "height": g.height, "focus": ui.focused_window()}
+            seen = {"viewable": g.viewable, "height": g.height, "focus": harness.focused_window()}
             if g.viewable and g.height == ui.COLLAPSED_HEIGHT and seen["focus"] == win:
                 break
             time.sleep(0.05)
@@ -211,7 +211,7 @@ class AlarmCycleTest(TovrelCase):
             ui.click_button(win, ui.ALARM_BUTTON)
             harness.wait_until(lambda: self.inhibitors()[0] == 2, 5, "a new inhibitor")
             ui.press_glyph(win, ui.CLOSE_GLYPH)
-            about = ui.wait_named(prog, ui.ABOUT_TITLE)
+            about = prog.wait_window(ui.ABOUT_TITLE)
             harness.move_to(about, 45, 100)  # the About window's bare background
             time.sleep(0.05)
             ui.click_button(about, ui.EXIT_BUTTON)
@@ -245,10 +245,10 @@ class NoFileTest(TovrelCase):
 
         for attempt, dismiss in (("enter", "Return"), ("ok", "click")):
             ui.click_button(win, ui.ALARM_BUTTON)
-            box = ui.wait_named(prog, harness.MAIN_WINDOW_TITLE, exclude=(win,))
+            box = prog.wait_window(harness.MAIN_WINDOW_TITLE, exclude=(win,))
             g = harness.geometry(box)
             self.assertNotEqual((g.width, g.height), (main_size.width, main_size.height))
-            self.assertIn("_NET_WM_STATE_MODAL", ui.net_wm_state(box), "the box is not modal")
+            self.assertIn("_NET_WM_STATE_MODAL", harness.net_wm_state(box), "the box is not modal")
             self.shot(f"2-message-{attempt}")
             if dismiss == "Return":
                 harness.key("Return", win=box)
@@ -256,8 +256,8 @@ class NoFileTest(TovrelCase):
                 # OK sits at the box's bottom right.
                 ui.hover(box, (g.width - 61, g.height - 34, 20, 20))
                 harness.click(1)
-            ui.wait_gone(prog, box)
-            self.assertEqual(ui.named_windows(prog.pid, harness.MAIN_WINDOW_TITLE), [win],
+            harness.wait_until(lambda: not harness.viewable(box), 10, "the box to go away")
+            self.assertEqual(prog.windows(harness.MAIN_WINDOW_TITLE), [win],
                              f"after dismissing with {attempt}")
             # While the box is up the status may read On; once it is gone, Off.
             harness.wait_until(
@@ -266,7 +266,7 @@ class NoFileTest(TovrelCase):
 
         # A file chosen now would ring at midnight if the alarm had been left on.
         ui.open_settings(win)
-        ui.choose_file(prog, win, ui.make_tone_mp3(TONE_SECONDS, TONE_HZ))
+        ui.choose_file(prog, win, harness.make_mp3(TONE_SECONDS, TONE_HZ))
         self.clock.set(f"{DAY} 23:59:58")
         rec = self.recorder("no-alarm")
         self.clock.wait_for(f"{NEXT_DAY} 00:00:00", 2.5)
@@ -298,14 +298,14 @@ class SleepTest(TovrelCase):
 
     def test_rings_on_continuing_up_to_an_hour_late(self):
         ui.open_settings(self.win)
-        ui.choose_file(self.program, self.win, ui.make_tone_mp3(TONE_SECONDS, TONE_HZ))
+        ui.choose_file(self.program, self.win, harness.make_mp3(TONE_SECONDS, TONE_HZ))
         ui.click_button(self.win, ui.ALARM_BUTTON)
         rec = self.recorder("stops")
         self.stop_over_midnight(DAY, f"{NEXT_DAY} 01:01:00")
         time.sleep(2.0)
         self.assertEqual(harness.geometry(self.win).height, ui.EXPANDED_HEIGHT, "61 min late")
         ui.press_glyph(self.win, ui.MINIMISE_GLYPH)
-        harness.wait_until(lambda: not ui.viewable(self.win), 5, "the window in the tray")
+        harness.wait_until(lambda: not harness.viewable(self.win), 5, "the window in the tray")
         continued = self.stop_over_midnight(NEXT_DAY, "2026-12-10 00:05:00")
         time.sleep(2.0)
         rec.stop()
@@ -314,7 +314,7 @@ class SleepTest(TovrelCase):
         delay = onset - self.at(rec, continued)
         print(f"\n  rang {delay * 1000:.0f} ms after the continue", file=sys.stderr)
         self.assertTrue(-EARLY < delay < ONSET_LIMIT, f"rang {delay:.2f} s after it; {heard}")
-        self.assertTrue(ui.viewable(self.win), "the ringing window is not mapped")
+        self.assertTrue(harness.viewable(self.win), "the ringing window is not mapped")
 
 
 class ClickSoundTest(TovrelCase):

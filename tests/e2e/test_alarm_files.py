@@ -19,7 +19,6 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
 import rings  # noqa: E402
-import tovrel_ui as ui  # noqa: E402
 from rings import BUILT_IN_TONE_HZ, FILE_HZ, OTHER_FILE_HZ  # noqa: E402
 
 
@@ -34,7 +33,7 @@ class AlarmFilesTest(unittest.TestCase):
         if self.prefix is None:
             print("\n  a mode 000 file stays readable here: that round is left out",
                   file=sys.stderr)
-        self.clock = ui.FakeClock(f"{rings.DAY} 23:58:00")
+        self.clock = harness.FakeClock(f"{rings.DAY} 23:58:00")
         binary = harness.tovrel_bin()
         if self.prefix:
             self.program = harness.Program(binary=shutil.which(self.prefix[0]),
@@ -44,12 +43,12 @@ class AlarmFilesTest(unittest.TestCase):
             self.program = harness.Program(env=dict(self.clock.env(), **rings.LOCALE))
         self.program.start()
         self.addCleanup(self.program.stop)
-        self.win = ui.wait_main_window(self.program)
+        self.win = self.program.wait_window()
 
     def files(self):
         base = harness.new_dir("files")
-        tone = ui.make_tone_mp3(2.0, FILE_HZ)
-        other = ui.make_tone_mp3(2.0, OTHER_FILE_HZ, name="other")
+        tone = harness.make_mp3(2.0, FILE_HZ)
+        other = harness.make_mp3(2.0, OTHER_FILE_HZ, name="other")
         odd_dir = base / "Wecker Töne" / "früh morgens"
         odd_dir.mkdir(parents=True)
         f = {

@@ -6,8 +6,6 @@ A failure here means the environment (Xvfb, trayer, PulseAudio null sink,
 xdotool, sox, libfaketime) or the harness is broken, not the program. The X
 client used as a stand-in window is probe_window.py.
 """
-import os
-import subprocess
 import sys
 import time
 import unittest
@@ -17,7 +15,6 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 import harness  # noqa: E402
 import tovrel_ui as ui  # noqa: E402
 
-PROBE = Path(__file__).resolve().parent / "probe_window.py"
 # The two panels Tovrel's main window is cut to, for a window that shows both, and
 # the box around both.
 TOP_PANEL, SETTINGS_PANEL = ui.TOP_PANEL, ui.SETTINGS_PANEL
@@ -30,35 +27,6 @@ COLLAPSED = f"{ui.WIDTH}x{ui.COLLAPSED_HEIGHT}"
 
 def setUpModule():
     harness.services().ensure()
-
-
-class Probe:
-    """A probe_window.py process and the events it reported."""
-
-    def __init__(self, name, geometry="200x100+50+50", shapes=(), tray=False, display=None):
-        argv = [sys.executable, PROBE, "--name", name, "--geometry", geometry]
-        for rect in shapes:
-            argv += ["--shape", ",".join(map(str, rect))]
-        if tray:
-            argv.append("--tray")
-        env = dict(os.environ, DISPLAY=display) if display else None
-        self.proc = harness.Proc(argv, name="probe", env=env)
-        self.window = int(harness.wait_until(lambda: self._line("READY"), 10,
-                                             f"probe window {name!r}")[1])
-
-    def lines(self):
-        if not self.proc.alive() and "READY" not in self.proc.stdout_text():
-            raise harness.HarnessError("probe window failed\n" + self.proc.describe())
-        return [line.split() for line in self.proc.stdout_text().splitlines()]
-
-    def _line(self, kind):
-        return next((line for line in self.lines() if line[0] == kind), None)
-
-    def events(self, *kinds):
-        return [" ".join(line) for line in self.lines() if line[0] in kinds]
-
-    def stop(self):
-        self.proc.stop()
 
 
 class DisplayServicesTest(unittest.TestCase):
@@ -75,8 +43,8 @@ class DisplayServicesTest(unittest.TestCase):
             self.assertNotEqual(extra.display, shared)
             self.assertTrue(harness.display_works(extra.display))
             self.assertEqual(harness.tray_owner(extra.display), 0)
-            root = harness.run(["xwininfo", "-root"], display=extra.display).stdout
-            self.assertIn("Width: 640", root)
+            with harness.connection(extra.display) as d:
+                self.assertEqual(d.screen().width_in_pixels, 640)
         finally:
             extra.stop()
         self.assertFalse(extra.proc.alive())
@@ -105,7 +73,7 @@ class WindowQueriesTest(unittest.TestCase):
             p.stop()
 
     def probe(self, *args, **kwargs):
-        p = Probe(*args, **kwargs)
+        p = harness.ProbeWindow(*args, **kwargs)
         self.probes.append(p)
         return p
 
@@ -120,7 +88,7 @@ class WindowQueriesTest(unittest.TestCase):
         q = self.probe("selftest (find) 1.0 more", "50x50+70+10")
         self.assertEqual(harness.find_windows(name="selftest (find) 1.0"), [p.window])
         self.assertEqual(harness.find_windows(pid=q.proc.pid), [q.window])
-        self.assertEqual(harness.window_pid(p.window), p.proc.pid)
+        self.assertEqual(harness.window_property(p.window, "_NET_WM_PID")[0], p.proc.pid)
 
     def test_unshaped_window_reports_no_shape(self):
         p = self.probe("selftest unshaped", "100x60+10+10")
@@ -193,7 +161,7 @@ class ProgramLauncherTest(unittest.TestCase):
     def test_environment_has_private_home_xcb_and_faked_clock(self):
         prog = self.stand_in('env > "$HOME/env.txt"; date +%s > "$HOME/now.txt"; sleep 30\n')
         start = "2026-12-08 23:59:50"
-        p = harness.Program(binary=prog, faketime=harness.faketime_spec(start)).start()
+        p = harness.Program(binary=prog, env=harness.FakeClock(start).env()).start()
         try:
             harness.wait_until(lambda: (p.home / "now.txt").exists()
                                and (p.home / "now.txt").read_text().strip(), 5, "stand-in output")
@@ -213,18 +181,18 @@ class ProgramLauncherTest(unittest.TestCase):
         self.assertFalse(p.alive())
 
     def test_speeded_up_clock_keeps_monotonic_time_real(self):
-        # One process (a new one restarts the faked clock at the given time) that waits
-        # one second on the monotonic clock, which must stay real.
+        # A process that waits one second on the monotonic clock, which must stay real.
         prog = self.stand_in(
             'exec python3 -c "import time\n'
             't0 = time.time(); m0 = time.monotonic()\n'
             'while time.monotonic() - m0 < 1.0: pass\n'
             'print(int(t0), time.time() - t0)"\n')
-        p = harness.Program(binary=prog, faketime=harness.faketime_spec("2026-12-08 10:00:00", 60))
-        p.start()
+        clock = harness.FakeClock("2026-12-08 10:00:00")
+        clock.run_fast("2026-12-08 10:00:00", 60)
+        p = harness.Program(binary=prog, env=clock.env()).start()
         self.assertEqual(p.wait_exit(timeout=15), 0, p.proc.describe())
         start, wall = p.proc.stdout_text().split()
-        # The faked clock runs from exec; interpreter start-up is already sped up too.
+        # The clock runs fast from run_fast() on: the interpreter's start-up too.
         self.assertAlmostEqual(int(start), time.mktime((2026, 12, 8, 10, 0, 0, 0, 0, -1)),
                                delta=30)
         self.assertAlmostEqual(float(wall), 60.0, delta=6.0)
@@ -248,10 +216,8 @@ class SoundTest(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.tone = harness.new_dir("tone") / "tone.wav"
         # One second of 440 Hz at half of full scale.
-        harness.run(["sox", "-n", "-r", "44100", "-c", "2", cls.tone,
-                     "synth", "1.0", "sine", "440", "gain", "-6"])
+        cls.tone = harness.make_wav(harness.new_dir("tone") / "tone.wav", 1.0, 440)
 
     def play(self, server=None, env=None):
         return harness.run(["paplay", self.tone], pulse_server=server, env=env,

@@ -74,7 +74,7 @@ class HighDensityTest(unittest.TestCase):
 
         def main_window():
             program.check_alive("waiting for the main window")
-            for w in ui.named_windows(program.pid, harness.MAIN_WINDOW_TITLE):
+            for w in program.windows(harness.MAIN_WINDOW_TITLE):
                 if harness.geometry(w).width == ui.WIDTH * ratio:
                     return w
             return None
@@ -140,7 +140,7 @@ class HighDensityTest(unittest.TestCase):
                                            (["SnoozeU"], ui.SNOOZE_BUTTON)])
 
         ui.press_glyph(win, scaled(ui.CLOSE_GLYPH, ratio))
-        about = ui.wait_named(program, ui.ABOUT_TITLE)
+        about = program.wait_window(ui.ABOUT_TITLE)
         ag = harness.geometry(about)
         self.assertEqual((ag.width, ag.height), scaled(ui.ABOUT_SIZE, ratio))
         harness.move_to(about, *scaled((20, 180), ratio))

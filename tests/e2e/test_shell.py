@@ -42,7 +42,7 @@ class ShellCase(unittest.TestCase):
         self.out = harness.test_output_dir("shell", self._testMethodName)
         program = harness.Program(display=display, env=dict(LOCALE, **(env or {}))).start()
         self.addCleanup(program.stop)
-        return program, ui.wait_main_window(program)
+        return program, program.wait_window()
 
     def tray_icon(self, program):
         """The program's window docked in trayer, once it is there."""
@@ -107,8 +107,8 @@ class TrayTest(ShellCase):
         self.click_tray_icon(icon)
         harness.wait_until(lambda: harness.geometry(win).viewable, 5,
                            "the main window to be mapped again")
-        harness.wait_until(lambda: ui.focused_window() == win, 5,
-                           f"the focus on the main window {win} (it is on {ui.focused_window()})")
+        harness.wait_until(lambda: harness.focused_window() == win, 5,
+                           f"the focus on the main window {win} (it is on {harness.focused_window()})")
         self.assertEqual(harness.geometry(win).height, ui.COLLAPSED_HEIGHT)
         self.assertEqual(self.glyph(win, "3-glyph-after-restore"), "MiniU",
                          "the minimise glyph still shows its hover picture")
@@ -124,8 +124,8 @@ class TrayTest(ShellCase):
         time.sleep(1.0)
         self.assertTrue(program.alive(), program.proc.describe())
         g = harness.geometry(win, display)
-        state = ui.wm_state(win, display)
-        net = ui.net_wm_state(win, display)
+        state = harness.wm_state(win, display)
+        net = harness.net_wm_state(win, display)
         saw = f"map state {g.map_state}, WM_STATE {state}, _NET_WM_STATE {sorted(net) or None}"
         print(f"\n  after minimise without a tray host: {saw}", file=sys.stderr)
         self.assertTrue(g.viewable or state == "Iconic",
@@ -154,16 +154,16 @@ class TrayTest(ShellCase):
         # The tray host dying while the window is hidden to it brings the window back; the
         # next tray host takes the icon, and minimise hides to it.
         ui.press_glyph(win, ui.MINIMISE_GLYPH, display)
-        harness.wait_until(lambda: not ui.viewable(win, display), 5, "the window in the tray")
+        harness.wait_until(lambda: not harness.viewable(win, display), 5, "the window in the tray")
         killed = time.monotonic()
         trayer.proc.stop(sig=signal.SIGKILL)
-        harness.wait_until(lambda: ui.viewable(win, display), 1.0, "the window back")
+        harness.wait_until(lambda: harness.viewable(win, display), 1.0, "the window back")
         print(f"  mapped {(time.monotonic() - killed) * 1000:.0f} ms after the kill",
               file=sys.stderr)
         self.addCleanup(harness.Trayer(display).start().stop)
         harness.wait_until(lambda: harness.tray_icon_docked(program.pid, display), 10, "docked")
         ui.press_glyph(win, ui.MINIMISE_GLYPH, display)
-        harness.wait_until(lambda: not ui.viewable(win, display), 5, "the window in the new tray")
+        harness.wait_until(lambda: not harness.viewable(win, display), 5, "the window in the new tray")
 
 
 class EndingTest(ShellCase):
@@ -176,7 +176,7 @@ class EndingTest(ShellCase):
         main = harness.geometry(win)
 
         ui.press_glyph(win, ui.CLOSE_GLYPH)
-        about = ui.wait_named(program, ui.ABOUT_TITLE)
+        about = program.wait_window(ui.ABOUT_TITLE)
         g = harness.geometry(about)
         self.assertEqual((g.x, g.y), (main.x, main.y), "About is not where the main window was")
         self.assertEqual((g.width, g.height), ui.ABOUT_SIZE)
@@ -199,8 +199,8 @@ class EndingTest(ShellCase):
 
 class RingFromTrayTest(ShellCase):
     def test_alarm_rings_and_shows_the_window_while_in_the_tray(self):
-        mp3 = ui.make_tone_mp3(2.0, TONE_HZ)
-        clock = ui.FakeClock("2026-12-08 23:59:30")
+        mp3 = harness.make_mp3(2.0, TONE_HZ)
+        clock = harness.FakeClock("2026-12-08 23:59:30")
         program, win = self.start(env=clock.env())
         self.tray_icon(program)
         ui.open_settings(win)
@@ -219,7 +219,7 @@ class RingFromTrayTest(ShellCase):
         harness.wait_until(lambda: harness.geometry(win).viewable, 3,
                            "the ringing window to be mapped again")
         harness.screenshot(self.out / "ringing.png")
-        focus = harness.wait_until(lambda: ui.focused_window() == win, 3,
+        focus = harness.wait_until(lambda: harness.focused_window() == win, 3,
                                    "the focus on the ringing window")
         self.assertTrue(focus)
         clock.wait_for("2026-12-09 00:00:00", 2.0)

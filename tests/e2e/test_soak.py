@@ -59,15 +59,15 @@ def setUpModule():
 class SoakTest(unittest.TestCase):
     def setUp(self):
         self.out = harness.test_output_dir("soak", self._testMethodName)
-        self.start_epoch = ui.FakeClock.epoch(START)
-        clock = ui.FakeClock(START)
+        self.start_epoch = harness.FakeClock.epoch(START)
+        clock = harness.FakeClock(START)
         # The faked clock is moved on in steps of 20 ms and runs at real speed between
         # them: sounds are measured from minutes that come slightly later than predicted
         # here, so a late sound is never hidden.
         self.t0 = clock.run_fast(START, SPEED)
         self.program = harness.Program(env=dict(clock.env(), LANG="C", LC_ALL="C")).start()
         self.addCleanup(self.program.stop)
-        self.win = ui.wait_main_window(self.program)
+        self.win = self.program.wait_window()
 
     # Simulated time of a time.monotonic() instant, and back.
     def sim(self, mono=None):
@@ -90,7 +90,7 @@ class SoakTest(unittest.TestCase):
 
     def test_a_night_of_alarms_snoozes_and_switch_offs(self):
         prog, win = self.program, self.win
-        mp3 = ui.make_tone_mp3(2.0, TONE_HZ)
+        mp3 = harness.make_mp3(2.0, TONE_HZ)
 
         ui.open_settings(win)
         ui.choose_file(prog, win, mp3)
@@ -99,7 +99,7 @@ class SoakTest(unittest.TestCase):
         ui.click_button(win, ui.ALARM_BUTTON)
         ui.click_button(win, ui.SETTINGS_BUTTON)
         ui.wait_height(win, ui.COLLAPSED_HEIGHT)
-        first = ui.FakeClock.epoch(FIRST_ALARM)
+        first = harness.FakeClock.epoch(FIRST_ALARM)
         self.assertLess(self.sim(), first - 20,
                         f"arming took until {clock_text(self.sim())} (simulated): too slow for "
                         f"the alarm at {FIRST_ALARM}")
@@ -131,7 +131,7 @@ class SoakTest(unittest.TestCase):
             # selector stops at 23:59, so past midnight it goes to 00:00 and on from there.
             ui.open_settings(win)
             harness.focus(win)
-            of_day = int((off_minute - ui.FakeClock.epoch(clock_text(off_minute)[:10] + " 00:00:00")) // 60)
+            of_day = int((off_minute - harness.FakeClock.epoch(clock_text(off_minute)[:10] + " 00:00:00")) // 60)
             target = of_day + REARM_MINUTES
             keys = ["Right"] * REARM_MINUTES if target < 1440 else ["Home"] + ["Right"] * (target - 1440)
             harness.run(["xdotool", "key", "--delay", "15", *keys])

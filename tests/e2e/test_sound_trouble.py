@@ -33,12 +33,12 @@ def setUpModule():
 class SoundCase(unittest.TestCase):
     def start(self, env=None, binary=None, pulse_server=None, start="23:58:00"):
         self.out = harness.test_output_dir("sound_trouble", self._testMethodName)
-        self.clock = ui.FakeClock(f"{rings.DAY} {start}")
+        self.clock = harness.FakeClock(f"{rings.DAY} {start}")
         self.program = harness.Program(binary=binary, pulse_server=pulse_server,
                                        env=dict(self.clock.env(), **rings.LOCALE, **(env or {})))
         self.program.start()
         self.addCleanup(self.program.stop)
-        self.win = ui.wait_main_window(self.program)
+        self.win = self.program.wait_window()
         self.timings = []
         return self.program, self.win
 
@@ -107,7 +107,7 @@ class DefaultOutputSwitchTest(SoundCase):
         self.pactl("load-module", "module-null-source", "source_name=quiet")
         self.pactl("set-default-source", "quiet")
         prog, win = self.start(pulse_server=self.pulse.server)
-        tone = ui.make_tone_mp3(3.0, FILE_HZ)
+        tone = harness.make_mp3(3.0, FILE_HZ)
         empty = rings.write_bytes(harness.new_dir("files") / "empty.mp3", b"")
         first = harness.Recorder("ci_sink", server=self.pulse.server, rate=rings.RATE,
                                  out_dir=self.out).start()
@@ -238,7 +238,7 @@ class NoSoundServerTest(SoundCase):
 
     def test_every_command_completes_and_the_alarm_minute_passes(self):
         prog, win = self.start(env=self.sound_env())
-        mp3 = ui.make_tone_mp3(1.0, FILE_HZ)
+        mp3 = harness.make_mp3(1.0, FILE_HZ)
         # The clock goes on to the next minute.
         self.clock.set(f"{rings.DAY} 23:58:59")
         harness.wait_until(self.changes(ui.CLOCK_LABEL, "clock"), 3, "the clock to show 23:59")
@@ -248,9 +248,9 @@ class NoSoundServerTest(SoundCase):
         time.sleep(0.3)
         label = self.changes(ui.FILE_NAME_LABEL, "label")
         self.timed("Browse", lambda: ui.click_button(win, ui.BROWSE_BUTTON),
-                   lambda: ui.named_windows(prog.pid, ui.OPEN_DIALOG_TITLE))
+                   lambda: prog.windows(ui.OPEN_DIALOG_TITLE))
         harness.key("Escape", display=prog.display)
-        harness.wait_until(lambda: not ui.named_windows(prog.pid, ui.OPEN_DIALOG_TITLE), 5,
+        harness.wait_until(lambda: not prog.windows(ui.OPEN_DIALOG_TITLE), 5,
                            "the cancelled dialog to close")
         ui.choose_file(prog, win, mp3)
         harness.wait_until(label, 5, "the name label to show the chosen file")
@@ -300,8 +300,8 @@ class NoSoundServerTest(SoundCase):
                    lambda: harness.geometry(win).viewable)
         time.sleep(0.3)
         self.timed("Close", lambda: ui.press_glyph(win, ui.CLOSE_GLYPH),
-                   lambda: ui.named_windows(prog.pid, ui.ABOUT_TITLE))
-        about = ui.named_windows(prog.pid, ui.ABOUT_TITLE)[0]
+                   lambda: prog.windows(ui.ABOUT_TITLE))
+        about = prog.windows(ui.ABOUT_TITLE)[0]
         harness.move_to(about, 45, 100)  # the About window's bare background
         time.sleep(0.05)
         self.timed("Exit", lambda: ui.click_button(about, ui.EXIT_BUTTON),
@@ -336,7 +336,7 @@ class MissingClickSoundTest(SoundCase):
         shutil.copy2(built, folder / "tovrel")
         self.assertFalse((folder / "Tovrel.wav").exists())
         prog, win = self.start(binary=folder / "tovrel")
-        mp3 = ui.make_tone_mp3(2.0, FILE_HZ)
+        mp3 = harness.make_mp3(2.0, FILE_HZ)
         rec = harness.Recorder("clicks", rate=rings.RATE, out_dir=self.out).start()
         self.addCleanup(rec.stop)
         clicked = []
