@@ -2,6 +2,8 @@
 
 #include "platform/suspend_inhibitor.h"
 
+#include <QCoreApplication>
+#include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
@@ -23,8 +25,6 @@ constexpr uint kSuspendOnly = 4;
 
 }  // namespace
 
-DBusSuspendInhibitor::DBusSuspendInhibitor(QDBusConnection bus) : bus_(std::move(bus)) {}
-
 DBusSuspendInhibitor::~DBusSuspendInhibitor() {
     wanted_ = false;
     letGo();
@@ -41,11 +41,11 @@ void DBusSuspendInhibitor::release() {
     letGo();
 }
 
-// Calls a method and hands its reply to `done` on this thread, whenever it
-// comes; nothing waits for it.
-static void callLater(QDBusConnection& bus, QObject* owner, const QDBusMessage& call,
-                      const std::function<void(const QDBusMessage&)>& done) {
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), owner);
+// Calls a method on the session bus (connected at the first call, not at
+// start-up) and hands its reply to `done` on this thread, whenever it comes;
+// nothing waits for it.
+static void callLater(QObject* owner, const QDBusMessage& call, const std::function<void(const QDBusMessage&)>& done) {
+    auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), owner);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, owner, [done](QDBusPendingCallWatcher* answered) {
         answered->deleteLater();
         done(answered->reply());
@@ -58,7 +58,7 @@ void DBusSuspendInhibitor::askPortal() {
         QDBusMessage::createMethodCall(kPortal, QStringLiteral("/org/freedesktop/portal/desktop"),
                                        QStringLiteral("org.freedesktop.portal.Inhibit"), QStringLiteral("Inhibit"));
     call << QString() << kSuspendOnly << QVariantMap{{QStringLiteral("reason"), QString::fromUtf8(kReason)}};
-    callLater(bus_, this, call, [this](const QDBusMessage& reply) {
+    callLater(this, call, [this](const QDBusMessage& reply) {
         const QDBusPendingReply<QDBusObjectPath> handle(reply);
         if (handle.isError()) {
             askPowerManagement(handle.error().message());
@@ -71,8 +71,8 @@ void DBusSuspendInhibitor::askPortal() {
 void DBusSuspendInhibitor::askPowerManagement(const QString& portalError) {
     QDBusMessage call = QDBusMessage::createMethodCall(kPowerManagement, kPowerManagementPath,
                                                        kPowerManagementInterface, QStringLiteral("Inhibit"));
-    call << QStringLiteral("MP3 Tovrel") << QString::fromUtf8(kReason);
-    callLater(bus_, this, call, [this, portalError](const QDBusMessage& reply) {
+    call << QCoreApplication::applicationName() << QString::fromUtf8(kReason);
+    callLater(this, call, [this, portalError](const QDBusMessage& reply) {
         const QDBusPendingReply<uint> cookie(reply);
         if (!cookie.isError()) {
             held(Holder::PowerManagement, {}, cookie.value());
@@ -114,7 +114,7 @@ void DBusSuspendInhibitor::letGo() {
     }
     holder_ = Holder::None;
     // Sent without waiting for the answer.
-    bus_.send(call);
+    QDBusConnection::sessionBus().send(call);
 }
 
 }  // namespace tovrel::platform

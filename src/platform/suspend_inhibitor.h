@@ -9,7 +9,6 @@
 // screen still blanks and locks. Every call is asynchronous, so a bus or
 // service that does not answer never holds up the windows.
 
-#include <QDBusConnection>
 #include <QObject>
 #include <QString>
 
@@ -22,7 +21,7 @@ public:
     // What the desktop's power settings show as the reason.
     static constexpr const char* kReason = "An alarm is set in MP3 Tovrel";
 
-    explicit DBusSuspendInhibitor(QDBusConnection bus = QDBusConnection::sessionBus());
+    DBusSuspendInhibitor() = default;
     // Lets go of what is held (the program is ending).
     ~DBusSuspendInhibitor() override;
 
@@ -40,7 +39,6 @@ private:
     void held(Holder holder, const QString& handle, uint cookie);
     void letGo();
 
-    QDBusConnection bus_;
     bool wanted_ = false;
     bool asking_ = false;  // an Inhibit call awaits its reply
     Holder holder_ = Holder::None;
